@@ -1,0 +1,26 @@
+# `make demo` and `make test` do all the set-up on a fresh machine.
+JOBS ?= $(shell nproc)
+TEST_DIR := build/test
+DEMO_DIR := build/release
+
+.PHONY: deps demo test build-test build-demo bench clean
+
+deps:
+	@scripts/install-deps
+
+build-test: deps
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 -g" -DDRAVELIN_SANITIZE=ON
+	cmake --build $(TEST_DIR) -j $(JOBS)
+
+test: build-test
+	ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
+
+build-demo: deps
+	cmake -S . -B $(DEMO_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVELIN_TESTS=OFF
+	cmake --build $(DEMO_DIR) -j $(JOBS)
+
+demo: build-demo
+	scripts/demo $(DEMO_DIR)/dravelin
+
+clean:
+	rm -rf build

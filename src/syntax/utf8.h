@@ -1,0 +1,73 @@
+// UTF-8 decoding that never fails: a byte that does not begin a well-formed sequence reads as U+FFFD
+// of length 1, so byte offsets keep indexing the original text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dravelin::syntax {
+
+inline constexpr char32_t kReplacementChar = 0xFFFD;
+
+struct Utf8Char {
+  char32_t code;
+  uint32_t length;  // bytes taken from the text, 1 to 4
+};
+
+// The character starting at `offset`, which must lie inside `text`.
+inline Utf8Char decode_utf8(std::string_view text, size_t offset) {
+  auto byte = [&](size_t i) -> uint32_t { return static_cast<unsigned char>(text[i]); };
+  const uint32_t b0 = byte(offset);
+  if (b0 < 0x80) return {b0, 1};
+  const size_t left = text.size() - offset;
+  const Utf8Char bad{kReplacementChar, 1};
+  // The second byte's range depends on the lead byte: this rules out overlong forms, surrogates and
+  // values past U+10FFFF in one comparison.
+  uint32_t need;
+  uint32_t lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return bad;
+  }
+  if (left <= need) return bad;
+  const uint32_t b1 = byte(offset + 1);
+  if (b1 < lo || b1 > hi) return bad;
+  uint32_t code = (b0 & (0x3F >> need)) << 6 | (b1 & 0x3F);
+  for (uint32_t i = 2; i <= need; ++i) {
+    const uint32_t b = byte(offset + i);
+    if ((b & 0xC0) != 0x80) return bad;
+    code = code << 6 | (b & 0x3F);
+  }
+  return {code, need + 1};
+}
+
+inline void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+}  // namespace dravelin::syntax
