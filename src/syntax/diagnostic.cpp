@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "json/value.h"
+
 namespace dravelin::syntax {
 namespace {
 
@@ -67,6 +69,45 @@ std::optional<DiagnosticCode> diagnostic_code_from_name(std::string_view name) {
 
 Diagnostic make_diagnostic(DiagnosticCode code, std::string message, Span span) {
   return Diagnostic{code, diagnostic_code_severity(code), std::move(message), span, std::nullopt, {}};
+}
+
+json::Value pos_to_json(const Pos& pos) {
+  json::Object o;
+  o.set("column", pos.column);
+  o.set("line", pos.line);
+  o.set("offset", pos.offset);
+  return json::Value(std::move(o));
+}
+
+json::Value span_to_json(const Span& span) {
+  json::Object o;
+  o.set("end", pos_to_json(span.end));
+  o.set("start", pos_to_json(span.start));
+  return json::Value(std::move(o));
+}
+
+json::Value related_location_to_json(const RelatedLocation& related) {
+  json::Object o;
+  if (related.file) o.set("file", *related.file);
+  o.set("message", related.message);
+  o.set("span", span_to_json(related.span));
+  return json::Value(std::move(o));
+}
+
+json::Value diagnostic_to_json(const Diagnostic& d) {
+  json::Object o;
+  o.set("code", std::string(diagnostic_code_name(d.code)));
+  if (d.file) o.set("file", *d.file);
+  o.set("message", d.message);
+  if (!d.related.empty()) {
+    json::Array related;
+    related.reserve(d.related.size());
+    for (const auto& r : d.related) related.push_back(related_location_to_json(r));
+    o.set("related", json::Value(std::move(related)));
+  }
+  o.set("severity", d.severity == Severity::Error ? "error" : "warning");
+  o.set("span", span_to_json(d.span));
+  return json::Value(std::move(o));
 }
 
 std::string debug_string(const Pos& pos) {
