@@ -137,6 +137,30 @@ ast::Expr combine_operands(BinaryOp op, ast::Expr left, ast::Expr right);
 // The one or two loop variables of a comprehension or a `for`.
 Result<std::vector<ast::Ident>, Diagnostic> parse_for_names(Parser& p);
 
+// ---------------------------------------------------------------------------------------------------------------
+// Statements and blocks (parser_stmt.cpp).
+
+// An indented block of statements; `what` completes "an indented block ..." when the block is missing.
+Result<ast::Block, Diagnostic> parse_block(Parser& p, std::string_view what);
+Result<ast::Stmt, Diagnostic> parse_statement(Parser& p);
+// One field of a `shape:` statement or of a machine's `observe:` block.
+Result<ast::ShapeField, Diagnostic> parse_shape_field(Parser& p);
+
+// ---------------------------------------------------------------------------------------------------------------
+// Judgment questions (parser_judge.cpp).
+
+// An optional `each`, the subject, then the question.
+Result<ast::Judge, Diagnostic> parse_judgment_expr(Parser& p);
+// The question after a subject that is already parsed; the current token is the verb.
+Result<ast::Judge, Diagnostic> parse_judgment(Parser& p, bool each, ast::Expr subject, Pos start);
+
+// ---------------------------------------------------------------------------------------------------------------
+// Units, the file header and declarations (parser_units.cpp).
+
+Result<ast::Unit, Diagnostic> parse_unit(Parser& p);
+// One shape annotation: a type name or a record of field shapes.
+Result<ast::Shape, Diagnostic> parse_shape(Parser& p);
+
 // parse_interpolation (syntax/parse.h) with the nesting that the enclosing parse has already used.
 Result<ast::Expr, std::vector<Diagnostic>> parse_interpolation(std::string_view text, Pos base, bool log_shadowed,
                                                                uint32_t depth);
