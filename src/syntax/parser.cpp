@@ -141,7 +141,7 @@ Result<NestingGuard, Diagnostic> Parser::enter() {
 
 Diagnostic Parser::nesting_failure() const {
   return error(DiagnosticCode::Syntax,
-               "this expression nests too deeply; the limit is " + std::to_string(kMaxNesting) + " levels",
+               "this nests too deeply; the limit is " + std::to_string(kMaxNesting) + " levels of nesting",
                current_span());
 }
 

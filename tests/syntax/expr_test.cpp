@@ -529,7 +529,7 @@ TEST_P(DeepNesting, IsRefusedBeyondTheLimit) {
   ASSERT_FALSE(r.ok());
   ASSERT_EQ(r.error().size(), 1u);
   EXPECT_EQ(r.error()[0].code, DiagnosticCode::Syntax);
-  EXPECT_EQ(r.error()[0].message, "this expression nests too deeply; the limit is 100 levels");
+  EXPECT_EQ(r.error()[0].message, "this nests too deeply; the limit is 100 levels of nesting");
 }
 
 TEST_P(DeepNesting, FiftyLevelsParse) {
@@ -562,7 +562,7 @@ TEST(DeepNesting, TheLimitIsExact) {
   // Nesting counts across interpolations, and the failure is placed in the file.
   auto deep_text = parse_expression(nested_interpolations(100), kStart);
   ASSERT_FALSE(deep_text.ok());
-  EXPECT_EQ(deep_text.error()[0].message, "this expression nests too deeply; the limit is 100 levels");
+  EXPECT_EQ(deep_text.error()[0].message, "this nests too deeply; the limit is 100 levels of nesting");
   EXPECT_EQ(span_str(deep_text.error()[0].span), "1:200-1:201");
   EXPECT_TRUE(parse_expression(nested_interpolations(99), kStart).ok());
 }

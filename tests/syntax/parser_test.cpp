@@ -190,7 +190,7 @@ TEST(ParserNesting, GuardsCountLevelsAndRelease) {
     auto refused = p.enter();
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().code, DiagnosticCode::Syntax);
-    EXPECT_EQ(refused.error().message, "this expression nests too deeply; the limit is 100 levels");
+    EXPECT_EQ(refused.error().message, "this nests too deeply; the limit is 100 levels of nesting");
     EXPECT_EQ(refused.error().span, p.current_span());
     EXPECT_EQ(p.depth(), kMaxNesting);  // a refused level is not counted
   }

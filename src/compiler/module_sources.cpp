@@ -1,0 +1,189 @@
+#include "compiler/module_sources.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+#include <utility>
+
+#include "syntax/utf8.h"
+
+namespace dravelin::compiler {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A path's components with empty ones (a trailing separator) and inner "." dropped, so that "lib/", "lib/."
+// and "lib" all end in the component "lib". Only a leading "." is kept: "./x" names x in the current directory.
+std::vector<fs::path> components(const fs::path& path) {
+  std::vector<fs::path> out;
+  for (const fs::path& part : path) {
+    if (part.empty()) continue;
+    if (part == "." && !out.empty()) continue;
+    out.push_back(part);
+  }
+  return out;
+}
+
+bool is_root_component(const fs::path& part) { return part.has_root_directory() || part.has_root_name(); }
+
+// The path without its last component; nothing for the empty path and for a root. The parent of a bare name
+// is the empty path.
+std::optional<fs::path> parent_of(const fs::path& path) {
+  std::vector<fs::path> parts = components(path);
+  if (parts.empty() || is_root_component(parts.back())) return std::nullopt;
+  fs::path parent;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) parent /= parts[i];
+  return parent;
+}
+
+// The last component when it names an entry: nothing when the path ends in a root, "." or "..".
+std::optional<fs::path> final_component(const fs::path& path) {
+  std::vector<fs::path> parts = components(path);
+  if (parts.empty()) return std::nullopt;
+  const fs::path& last = parts.back();
+  if (is_root_component(last) || last == "." || last == "..") return std::nullopt;
+  return last;
+}
+
+std::optional<fs::path> try_canonical(const fs::path& path) {
+  // The empty path names nothing; std::filesystem would otherwise read it as the current directory.
+  if (path.empty()) return std::nullopt;
+  std::error_code ec;
+  fs::path result = fs::canonical(path, ec);
+  if (ec) return std::nullopt;
+  return result;
+}
+
+std::string os_error_text(int error) { return std::generic_category().message(error); }
+
+Result<std::string, ReadError> read_file(const fs::path& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return err(ReadError{os_error_text(errno)});
+  std::string text;
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int error = errno;
+      ::close(fd);
+      return err(ReadError{os_error_text(error)});
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (!is_valid_utf8(text)) return err(ReadError{"stream did not contain valid UTF-8"});
+  return text;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    syntax::Utf8Char c = syntax::decode_utf8(text, i);
+    // The decoder marks a malformed byte as a one-byte U+FFFD; a well-formed U+FFFD takes three bytes.
+    if (c.code == syntax::kReplacementChar && c.length == 1) return false;
+    i += c.length;
+  }
+  return true;
+}
+
+std::string display_path(const fs::path& path) {
+  const std::string& bytes = path.native();
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    syntax::Utf8Char c = syntax::decode_utf8(bytes, i);
+    if (c.code != syntax::kReplacementChar || c.length != 1) {
+      out.append(bytes, i, c.length);
+      i += c.length;
+      continue;
+    }
+    // One replacement for the longest prefix of a well-formed sequence, as the usual lossy conversion does:
+    // a truncated three-byte sequence becomes a single U+FFFD, not one per byte.
+    syntax::append_utf8(out, syntax::kReplacementChar);
+    const auto b0 = static_cast<unsigned char>(bytes[i]);
+    size_t need = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+      need = 1;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      need = 2;
+      if (b0 == 0xE0) lo = 0xA0;
+      if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      need = 3;
+      if (b0 == 0xF0) lo = 0x90;
+      if (b0 == 0xF4) hi = 0x8F;
+    }
+    size_t j = i + 1;
+    for (size_t k = 0; k < need && j < bytes.size(); ++k, ++j) {
+      const auto b = static_cast<unsigned char>(bytes[j]);
+      if (k == 0 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) break;
+    }
+    i = j;
+  }
+  return out;
+}
+
+fs::path canonical_path(const fs::path& path) {
+  if (std::optional<fs::path> whole = try_canonical(path)) return *whole;
+  std::optional<fs::path> parent = parent_of(path);
+  std::optional<fs::path> name = final_component(path);
+  if (parent && !parent->empty() && name) {
+    if (std::optional<fs::path> base = try_canonical(*parent)) return *base / *name;
+  }
+  return path;
+}
+
+ModuleSources ModuleSources::from_env() {
+  ModuleSources sources;
+  const char* value = std::getenv("DRAVELIN_PATH");
+  if (value == nullptr) return sources;
+  std::string_view text(value);
+  if (!is_valid_utf8(text)) return sources;
+  while (!text.empty()) {
+    size_t colon = text.find(':');
+    std::string_view entry = text.substr(0, colon);
+    if (!entry.empty()) sources.roots.emplace_back(std::string(entry));
+    if (colon == std::string_view::npos) break;
+    text.remove_prefix(colon + 1);
+  }
+  return sources;
+}
+
+bool ModuleSources::exists(const fs::path& path) const {
+  std::error_code ec;
+  if (!path.empty() && fs::exists(path, ec) && !ec) return true;
+  return overlay.count(canonical_path(path)) != 0;
+}
+
+Result<fs::path, syntax::DiagnosticCode> ModuleSources::resolve(const fs::path& importer,
+                                                                std::string_view written) const {
+  const bool relative = written.starts_with("./") || written.starts_with("../");
+  if (relative) {
+    fs::path candidate = parent_of(importer).value_or(fs::path(".")) / fs::path(std::string(written));
+    if (exists(candidate)) return candidate;
+    return err(syntax::DiagnosticCode::UseNotFound);
+  }
+  for (const fs::path& root : roots) {
+    fs::path candidate = root / fs::path(std::string(written));
+    if (exists(candidate)) return candidate;
+  }
+  return err(syntax::DiagnosticCode::UseNotFound);
+}
+
+Result<std::string, ReadError> ModuleSources::read_text(const fs::path& path) const {
+  if (!overlay.empty()) {
+    auto it = overlay.find(canonical_path(path));
+    if (it != overlay.end()) return it->second;
+  }
+  return read_file(path);
+}
+
+}  // namespace dravelin::compiler

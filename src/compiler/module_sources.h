@@ -1,0 +1,58 @@
+// Where a `use` path points and how a module's text is obtained: the search roots and the overlay of unsaved
+// texts that the language server keeps.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+#include "syntax/diagnostic.h"
+
+namespace dravelin::compiler {
+
+// A failed read: the text the user sees after "cannot read module `...`: ".
+struct ReadError {
+  std::string message;
+  friend bool operator==(const ReadError&, const ReadError&) = default;
+};
+
+struct ModuleSources {
+  // Tried in order for every `use` path that is not relative to its importer.
+  std::vector<std::filesystem::path> roots;
+  // Full texts keyed by canonical path; std::filesystem::path orders by component, so two spellings of one
+  // canonical path are one key.
+  std::map<std::filesystem::path, std::string> overlay;
+
+  // The roots of DRAVELIN_PATH (":"-separated, empty entries dropped); none when it is unset or not valid
+  // UTF-8. The overlay is empty.
+  static ModuleSources from_env();
+
+  // Whether the file system has an entry there (symbolic links followed; errors count as none), or the
+  // overlay holds its canonical path.
+  bool exists(const std::filesystem::path& path) const;
+
+  // The file a written `use` path names, seen from the importing file: "./" and "../" paths against the
+  // importer's directory only, every other path under each root in turn. The result is the candidate as built,
+  // not canonicalized. The only failure is `use_not_found`; the caller words the message.
+  Result<std::filesystem::path, syntax::DiagnosticCode> resolve(const std::filesystem::path& importer,
+                                                                std::string_view written) const;
+
+  // The overlay's text for the path's canonical form, else the file's contents, which must be UTF-8.
+  Result<std::string, ReadError> read_text(const std::filesystem::path& path) const;
+};
+
+// Absolute with every link, "." and ".." resolved when the path exists; else the canonical parent joined with
+// the last component when only the parent exists; else the path unchanged. Never fails.
+std::filesystem::path canonical_path(const std::filesystem::path& path);
+
+// The path as text for messages and file names, malformed UTF-8 replaced by U+FFFD.
+std::string display_path(const std::filesystem::path& path);
+
+// Whether `text` is well-formed UTF-8.
+bool is_valid_utf8(std::string_view text);
+
+}  // namespace dravelin::compiler

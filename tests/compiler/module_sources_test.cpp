@@ -1,0 +1,224 @@
+#include "compiler/module_sources.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dravelin::compiler {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kRoots = fs::path(DRAVELIN_TESTDATA) / "link" / "roots";
+
+// A fresh directory per test, removed afterwards.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "dravelin-sources-XXXXXX").string();
+    path_ = fs::path(mkdtemp(pattern.data()));
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+  fs::path write(const std::string& relative, const std::string& text) const {
+    fs::path file = path_ / relative;
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+    return file;
+  }
+
+ private:
+  fs::path path_;
+};
+
+// Sets DRAVELIN_PATH (or unsets it) for one scope.
+class ScopedSearchPath {
+ public:
+  explicit ScopedSearchPath(const std::optional<std::string>& value) {
+    if (const char* old = std::getenv("DRAVELIN_PATH")) saved_ = old;
+    if (value) {
+      setenv("DRAVELIN_PATH", value->c_str(), 1);
+    } else {
+      unsetenv("DRAVELIN_PATH");
+    }
+  }
+  ~ScopedSearchPath() {
+    if (saved_) {
+      setenv("DRAVELIN_PATH", saved_->c_str(), 1);
+    } else {
+      unsetenv("DRAVELIN_PATH");
+    }
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST(ModuleSourcesFromEnv, SplitsOnColonsAndIgnoresEmptyOrMalformedValues) {
+  struct Case {
+    std::optional<std::string> value;
+    std::vector<fs::path> roots;
+  };
+  const Case cases[] = {
+      {"a::b:", {"a", "b"}},
+      {"/x/lib:rel", {"/x/lib", "rel"}},
+      {"", {}},
+      {":", {}},
+      {std::nullopt, {}},
+      {std::string("good:\xff\xfe"), {}},
+  };
+  for (const Case& c : cases) {
+    ScopedSearchPath scope(c.value);
+    ModuleSources sources = ModuleSources::from_env();
+    EXPECT_EQ(sources.roots, c.roots) << c.value.value_or("<unset>");
+    EXPECT_TRUE(sources.overlay.empty());
+  }
+}
+
+TEST(ModuleSourcesResolve, RelativePathsFollowTheImporterAndIgnoreTheRoots) {
+  TempDir dir;
+  dir.write("lib/x.zem", "program x\n");
+  dir.write("x.zem", "program x\n");
+  dir.write("root/lib/x.zem", "program x\n");
+  ModuleSources sources;
+  sources.roots = {dir.path() / "root"};
+
+  struct Case {
+    fs::path importer;
+    std::string written;
+    std::optional<fs::path> expected;
+  };
+  const Case cases[] = {
+      {dir.path() / "lib/main.zem", "./x.zem", dir.path() / "lib/./x.zem"},
+      {dir.path() / "lib/main.zem", "../x.zem", dir.path() / "lib/../x.zem"},
+      {dir.path() / "main.zem", "./lib/x.zem", dir.path() / "./lib/x.zem"},
+      // Present under a root but missing beside the importer: a relative path never falls back to the roots.
+      {dir.path() / "other/main.zem", "./lib/x.zem", std::nullopt},
+      // Only "./" and "../" make a path relative; everything else is searched under the roots.
+      {dir.path() / "main.zem", "lib/x.zem", dir.path() / "root/lib/x.zem"},
+      {dir.path() / "main.zem", ".", dir.path() / "root/."},
+      {dir.path() / "main.zem", "..", dir.path() / "root/.."},
+      {dir.path() / "main.zem", "..x.zem", std::nullopt},
+      {dir.path() / "main.zem", "", dir.path() / "root/"},
+  };
+  for (const Case& c : cases) {
+    auto resolved = sources.resolve(c.importer, c.written);
+    if (c.expected) {
+      ASSERT_TRUE(resolved.ok()) << c.written;
+      EXPECT_EQ(resolved->native(), c.expected->native()) << c.written;
+    } else {
+      ASSERT_FALSE(resolved.ok()) << c.written;
+      EXPECT_EQ(resolved.error(), syntax::DiagnosticCode::UseNotFound);
+    }
+  }
+}
+
+TEST(ModuleSourcesResolve, ImporterWithoutDirectoryResolvesAgainstTheCurrentDirectory) {
+  // Overlay keys are canonical, so this needs no file in the current directory.
+  const fs::path here = fs::current_path();
+  ModuleSources sources;
+  sources.overlay[here / "dravelin-overlay-only.zem"] = "program overlay_only\n";
+  for (const char* importer : {"main.zem", "./<source>", "", "/"}) {
+    auto resolved = sources.resolve(importer, "./dravelin-overlay-only.zem");
+    ASSERT_TRUE(resolved.ok()) << importer;
+    EXPECT_EQ(canonical_path(*resolved), here / "dravelin-overlay-only.zem") << importer;
+  }
+  EXPECT_EQ(sources.resolve("main.zem", "./dravelin-overlay-only.zem")->native(), "./dravelin-overlay-only.zem");
+}
+
+TEST(ModuleSourcesResolve, RootsAreTriedInOrderAndAbsolutePathsNeedARoot) {
+  ModuleSources sources;
+  sources.roots = {kRoots / "missing", kRoots / "first", kRoots / "second"};
+  EXPECT_EQ(*sources.resolve("main.zem", "shared.zem"), kRoots / "first" / "shared.zem");
+  EXPECT_EQ(*sources.resolve("main.zem", "only_second.zem"), kRoots / "second" / "only_second.zem");
+  EXPECT_FALSE(sources.resolve("main.zem", "nowhere.zem").ok());
+
+  const fs::path absolute = kRoots / "second" / "shared.zem";
+  EXPECT_EQ(*sources.resolve("main.zem", absolute.string()), absolute);
+  ModuleSources no_roots;
+  EXPECT_FALSE(no_roots.resolve("main.zem", absolute.string()).ok());
+  EXPECT_FALSE(no_roots.resolve("main.zem", "shared.zem").ok());
+}
+
+TEST(ModuleSourcesOverlay, UnsavedTextsExistAndWinOverTheDisk) {
+  TempDir dir;
+  fs::path on_disk = dir.write("both.zem", "program from_disk\n");
+  ModuleSources sources;
+  sources.overlay[canonical_path(on_disk)] = "program from_overlay\n";
+  sources.overlay[canonical_path(dir.path()) / "unsaved.zem"] = "program unsaved\n";
+
+  EXPECT_EQ(*sources.read_text(on_disk), "program from_overlay\n");
+  // Any spelling that canonicalizes to a key finds it.
+  const fs::path unsaved = dir.path() / "sub/../unsaved.zem";
+  fs::create_directories(dir.path() / "sub");
+  EXPECT_TRUE(sources.exists(unsaved));
+  EXPECT_EQ(*sources.read_text(unsaved), "program unsaved\n");
+  EXPECT_EQ(*sources.resolve(dir.path() / "main.zem", "./unsaved.zem"), dir.path() / "./unsaved.zem");
+  EXPECT_FALSE(sources.exists(dir.path() / "absent.zem"));
+}
+
+TEST(ModuleSourcesReadText, FailuresCarryTheSystemsText) {
+  TempDir dir;
+  dir.write("latin1.zem", "program caf\xe9\n");
+  fs::create_directories(dir.path() / "folder");
+  ModuleSources sources;
+
+  // A directory exists as far as resolution goes; reading it is what fails.
+  EXPECT_TRUE(sources.exists(dir.path() / "folder"));
+  struct Case {
+    fs::path path;
+    std::string message;
+  };
+  const Case cases[] = {
+      {dir.path() / "latin1.zem", "stream did not contain valid UTF-8"},
+      {dir.path() / "absent.zem", "No such file or directory"},
+      {dir.path() / "folder", "Is a directory"},
+  };
+  for (const Case& c : cases) {
+    auto text = sources.read_text(c.path);
+    ASSERT_FALSE(text.ok()) << c.path;
+    EXPECT_EQ(text.error().message, c.message);
+  }
+}
+
+TEST(CanonicalPath, ResolvesWhatExistsAndKeepsTheRest) {
+  TempDir dir;
+  const fs::path real = canonical_path(dir.path());
+  fs::path file = dir.write("dir/file.zem", "program f\n");
+  fs::create_directory_symlink(dir.path() / "dir", dir.path() / "link");
+
+  struct Case {
+    fs::path input;
+    fs::path expected;
+  };
+  const Case cases[] = {
+      {dir.path() / "link/./file.zem", real / "dir/file.zem"},
+      {dir.path() / "dir/../dir/file.zem", real / "dir/file.zem"},
+      // A file not yet written, in a directory that exists.
+      {dir.path() / "link/new.zem", real / "dir/new.zem"},
+      {dir.path() / "link/new.zem/", real / "dir/new.zem"},
+      // Nothing to resolve against: unchanged.
+      {dir.path() / "gone/new.zem", dir.path() / "gone/new.zem"},
+      {"dravelin-no-such-file.zem", "dravelin-no-such-file.zem"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(canonical_path(c.input).native(), c.expected.native()) << c.input;
+}
+
+TEST(DisplayPath, ReplacesMalformedBytes) {
+  EXPECT_EQ(display_path("lib/caf\xc3\xa9.zem"), "lib/caf\xc3\xa9.zem");
+  EXPECT_EQ(display_path("lib/caf\xe9.zem"), "lib/caf\xef\xbf\xbd.zem");
+  // A truncated three-byte sequence is one replacement, not two.
+  EXPECT_EQ(display_path("a\xe2\x82z"), "a\xef\xbf\xbdz");
+}
+
+}  // namespace
+}  // namespace dravelin::compiler
