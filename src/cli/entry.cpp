@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/compile_commands.h"
+#include "cli/error.h"
 
 namespace dravelin::cli {
 namespace {
@@ -22,26 +24,14 @@ void write_all(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-// The one way a command ends in failure: "dravelin: " and the messages from the outermost cause in.
-int error_exit(const std::vector<std::string>& messages) {
-  std::string line = "dravelin: ";
-  for (size_t i = 0; i < messages.size(); ++i) {
-    if (i > 0) line += ": ";
-    line += messages[i];
-  }
-  line += "\n";
-  write_all(stderr, line);
-  return 1;
-}
-
 int not_available(const char* subcommand) {
-  return error_exit({std::string("`") + subcommand + "` is not available yet"});
+  return error_exit(CliError::of(std::string("`") + subcommand + "` is not available yet"));
 }
 
 int dispatch(const Cli& cli) {
   return std::visit(Overloaded{
-                        [](const Compile&) { return not_available("compile"); },
-                        [](const Check&) { return not_available("check"); },
+                        [](const Compile& c) { return run_compile(c); },
+                        [](const Check& c) { return run_check(c); },
                         [](const Judge&) { return not_available("judge"); },
                         [](const Eval&) { return not_available("eval"); },
                         [](const Run&) { return not_available("run"); },
@@ -54,6 +44,17 @@ int dispatch(const Cli& cli) {
 }
 
 }  // namespace
+
+int error_exit(const CliError& error) {
+  std::string line = "dravelin: ";
+  for (size_t i = 0; i < error.messages.size(); ++i) {
+    if (i > 0) line += ": ";
+    line += error.messages[i];
+  }
+  line += "\n";
+  write_all(stderr, line);
+  return 1;
+}
 
 int run_main(int argc, char** argv) {
   std::vector<std::string> args;

@@ -1,6 +1,8 @@
 // Lowering: one linked module's syntax tree to the IR's units, and the root's declarations.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "compiler/link.h"
@@ -30,5 +32,17 @@ struct LoweredDeclarations {
 
 // The root program's `in`, `out` and `needs` declarations.
 LoweredDeclarations lower_declarations(const syntax::ast::Program& program);
+
+// The names that spell `expr` when it is a name or a chain of field accesses on a name (`a`, `a.b.c`), each with
+// its own span; nothing for any other expression.
+std::optional<std::vector<syntax::ast::Ident>> callee_path(const syntax::ast::Expr& expr);
+
+// The canonical source text of an expression: how a judgment's subject names an index in its state path.
+// Parentheses are never written, so `(a + b) * c` comes back as `a + b * c`.
+std::string render_expr(const syntax::ast::Expr& expr);
+
+// Whole numbers below 10^15 as integer digits (minus zero as 0); any other number as the shortest plain decimal
+// that reads back the same, never with an exponent.
+std::string render_number(double value);
 
 }  // namespace dravelin::compiler

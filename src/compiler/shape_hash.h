@@ -17,4 +17,11 @@ std::string machine_shape_hash(std::string_view name, const std::vector<ir::Mach
 // Lowercase hexadecimal, two digits per byte.
 std::string hex_lower(const unsigned char* bytes, std::size_t size);
 
+// The canonical bytes each hash digests: 0x1E opens every result or state and 0x1F separates fields.
+std::string judgment_shape_text(std::string_view name, const std::vector<ir::JudgmentResult>& results);
+std::string machine_shape_text(std::string_view name, const std::vector<ir::MachineState>& states);
+
+// "sh1:" and the first 8 bytes of the SHA-256 digest of `canonical` in lowercase hexadecimal.
+std::string shape_hash_of_text(std::string_view canonical);
+
 }  // namespace dravelin::compiler

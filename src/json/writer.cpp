@@ -190,6 +190,13 @@ Writer& Writer::f64(double v) {
   return *this;
 }
 
+Writer& Writer::f64(double v, FloatStyle style) {
+  before_value();
+  append_float(out_, v, style);
+  has_value_ = true;
+  return *this;
+}
+
 Writer& Writer::value_number(double v) {
   before_value();
   if (value_number_is_integer(v)) {
@@ -311,6 +318,8 @@ ValueBuilder& ValueBuilder::f64(double v) {
   place(std::isfinite(v) ? Value(v) : Value());
   return *this;
 }
+
+ValueBuilder& ValueBuilder::f64(double v, FloatStyle) { return f64(v); }
 
 ValueBuilder& ValueBuilder::value_number(double v) {
   place(json_number(v));

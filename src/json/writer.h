@@ -115,6 +115,9 @@ class Writer : public FieldWriters<Writer> {
   Writer& u64(uint64_t v);
   Writer& i64(int64_t v);
   Writer& f64(double v);           // the writer's float form, null when not finite
+  // A float in the given form whatever the writer's own, for a document with a float form of its own
+  // (an IR document nested in a recording line keeps "1e+16").
+  Writer& f64(double v, FloatStyle style);
   Writer& value_number(double v);  // the value JSON number rule
   Writer& string(std::string_view text);
   Writer& value(const Value& v);   // a whole value tree, in this writer's layout
@@ -157,6 +160,7 @@ class ValueBuilder : public FieldWriters<ValueBuilder> {
   ValueBuilder& u64(uint64_t v);
   ValueBuilder& i64(int64_t v);
   ValueBuilder& f64(double v);
+  ValueBuilder& f64(double v, FloatStyle style);  // as f64(v): a float value has no text form yet
   ValueBuilder& value_number(double v);
   ValueBuilder& string(std::string_view text);
   ValueBuilder& value(const Value& v);

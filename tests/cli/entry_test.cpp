@@ -1,74 +1,15 @@
 // Runs the built program as a child process, to see the real exit statuses and streams.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "cli/run_program.h"
+
 namespace {
 
-struct Finished {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Starts the program with `argv0` as its own name and `args` after it, with stdin closed off, and
-// collects both streams to the end.
-Finished run_program(const std::string& argv0, const std::vector<std::string>& args) {
-  Finished done;
-  int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
-    ADD_FAILURE() << "pipe failed";
-    return done;
-  }
-  const pid_t pid = fork();
-  if (pid < 0) {
-    ADD_FAILURE() << "fork failed";
-    return done;
-  }
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    dup2(out_pipe[1], 1);
-    dup2(err_pipe[1], 2);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(argv0.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(DRAVELIN_BINARY, argv.data());
-    _exit(127);
-  }
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&done.out, &done.err};
-  int open_count = 2;
-  while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
-  int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
-  done.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return done;
-}
+using dravelin::testing::Finished;
+using dravelin::testing::run_program;
 
 TEST(Program, HelpVersionAndUsageErrorsReachTheRightStreams) {
   const Finished bare = run_program("dravelin", {});
@@ -95,8 +36,6 @@ TEST(Program, HelpVersionAndUsageErrorsReachTheRightStreams) {
 
 TEST(Program, SubcommandsNotYetBuiltEndAtTheCommonErrorExit) {
   const std::vector<std::vector<std::string>> commands = {
-      {"compile", "-"},
-      {"check", "a.zem", "--tools", "m.json"},
       {"judge", "a.zem", "tone", "--state", "{}"},
       {"eval", "a.zem", "tone", "--cases", "c.jsonl"},
       {"run", "a.zem"},

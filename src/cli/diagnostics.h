@@ -1,0 +1,87 @@
+// Terminal reports of problems found in a program: a header naming the place, an excerpt of the
+// source line with carets under the marked text, and the cause, help and docs lines taken from the
+// embedded error reference.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "syntax/diagnostic.h"
+
+namespace dravelin::cli {
+
+// The error reference: Markdown with one table row per stable code, each row's first cell starting
+// with the anchor `<a id="CODE"></a>`. Compiled in from error_reference.md.
+std::string_view error_reference_text();
+
+// Where the published reference lives; the entry of a code is this, "#" and the code.
+std::string_view error_reference_location();
+
+// The program text read from stdin, kept for the excerpts of reports labelled "<stdin>". Only the
+// first call stores; the text then stays unchanged until the process ends.
+void keep_stdin_text(std::string text);
+std::optional<std::string_view> kept_stdin_text();
+
+// A file's whole content, or nothing when it cannot be read or is not valid UTF-8.
+std::optional<std::string> read_utf8_file(const std::string& path);
+
+using SourceReader = std::function<std::optional<std::string>(const std::string& path)>;
+
+// The source texts of one rendering call, by label. "<stdin>" is the kept stdin text, any other
+// label a file path; each label is looked up at most once, failures included, however many reports
+// point into it.
+class SourceCache {
+ public:
+  explicit SourceCache(std::optional<std::string_view> stdin_text,
+                       SourceReader reader = read_utf8_file);
+
+  // Null when the label has no readable text.
+  const std::string* text(const std::string& label);
+
+ private:
+  std::optional<std::string_view> stdin_text_;
+  SourceReader reader_;
+  std::map<std::string, std::optional<std::string>> texts_;
+};
+
+// One report: the place, severity, code name (compile or runtime) and message.
+struct Report {
+  std::string_view label;
+  syntax::Span span;
+  syntax::Severity severity = syntax::Severity::Error;
+  std::string_view code;
+  std::string_view message;
+};
+
+// The excerpt lines of a span: the start line with carets under the marked text, or one line saying
+// why no excerpt can be shown.
+void write_excerpt(std::string& out, SourceCache& sources, std::string_view label,
+                   const syntax::Span& span);
+
+// The cause, help and docs lines of a code, read from `reference`. A code without a usable row
+// falls back to the message as its cause.
+void write_reference_lines(std::string& out, std::string_view reference, std::string_view code,
+                           std::string_view message);
+
+// Header, excerpt and reference lines of one report, against the embedded reference.
+void write_report(std::string& out, SourceCache& sources, const Report& report);
+
+// The label of diagnostics that name no file: the path's text, or "<source>" when that is not
+// valid UTF-8.
+std::string diagnostics_label(const std::filesystem::path& path);
+
+// Every diagnostic's report in list order, each followed by its related locations.
+std::string format_diagnostics(std::string_view label,
+                               const std::vector<syntax::Diagnostic>& diagnostics,
+                               SourceCache& sources);
+
+// Writes the reports of `diagnostics` to stderr; `path` labels the ones without a file.
+void render_diagnostics(const std::filesystem::path& path,
+                        const std::vector<syntax::Diagnostic>& diagnostics);
+
+}  // namespace dravelin::cli

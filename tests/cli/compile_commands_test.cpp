@@ -1,0 +1,94 @@
+// `compile` and `check` end to end: statuses, streams, stdin as "-".
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "cli/run_program.h"
+#include "json/reader.h"
+
+namespace {
+
+using dravelin::testing::Finished;
+using dravelin::testing::run_program;
+namespace fs = std::filesystem;
+
+constexpr const char* kClean = "program hello\n\ntask main:\n  return\n";
+// A warning only: the machine's `stuck` state can never reach a terminal state.
+constexpr const char* kWarningsOnly =
+    "program w\n\n"
+    "machine m():\n"
+    "  initial start\n"
+    "  state start:\n"
+    "    on go \"always\" -> stuck\n"
+    "    on finish \"done\" -> end\n"
+    "  state stuck:\n"
+    "    on spin \"again\" -> stuck\n"
+    "  state end done\n";
+constexpr const char* kBroken = "program b\n\ntask main:\n  x = 1 +\n";
+
+TEST(CompileCommand, PrintsPrettyIrAndFailsOnErrorsWithRenderedDiagnostics) {
+  const Finished ok = run_program("dravelin", {"compile", "-"}, kClean);
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.err, "");
+  ASSERT_FALSE(ok.out.empty());
+  EXPECT_EQ(ok.out.substr(0, 26), "{\n  \"ir_version\": \"0.1\",\n ");
+  EXPECT_EQ(ok.out.back(), '\n');
+  EXPECT_NE(ok.out[ok.out.size() - 2], '\n');
+  auto parsed = dravelin::json::parse_json_value(ok.out);
+  ASSERT_TRUE(parsed.ok());
+
+  const Finished broken = run_program("dravelin", {"compile", "-"}, kBroken);
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_EQ(broken.out, "");
+  EXPECT_EQ(broken.err.rfind("<stdin>:4:9: syntax: expected an expression, found the end of the line\n"
+                             "  4 |   x = 1 +\n"
+                             "    |          ^\n",
+                             0),
+            0u)
+      << broken.err;
+  EXPECT_EQ(broken.err.find("dravelin: "), std::string::npos) << broken.err;
+}
+
+TEST(CompileCommand, WarningsGoToStderrAndTheIrStillPrints) {
+  const Finished done = run_program("dravelin", {"compile", "-"}, kWarningsOnly);
+  EXPECT_EQ(done.status, 0) << done.err;
+  EXPECT_NE(done.err.find("machine_unreachable_done"), std::string::npos) << done.err;
+  EXPECT_NE(done.out.find("\"ir_version\""), std::string::npos);
+}
+
+TEST(CheckCommand, StatusesAndStreams) {
+  struct Case {
+    const char* name;
+    const char* source;
+    int status;
+    bool quiet;  // nothing on stderr
+  };
+  const Case cases[] = {
+      {"clean", kClean, 0, true},
+      {"warnings only", kWarningsOnly, 0, false},
+      {"syntax error", kBroken, 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Finished done = run_program("dravelin", {"check", "-"}, c.source);
+    EXPECT_EQ(done.status, c.status);
+    EXPECT_EQ(done.out, "");
+    EXPECT_EQ(done.err.empty(), c.quiet) << done.err;
+  }
+}
+
+TEST(CheckCommand, UnreadableFileIsADiagnosticNotACommandError) {
+  const std::string missing = (fs::temp_directory_path() / "dravelin-no-such-file.zem").string();
+  const Finished done = run_program("dravelin", {"check", missing});
+  EXPECT_EQ(done.status, 1);
+  EXPECT_EQ(done.err.rfind(missing + ":0:0: use_not_found: cannot read `" + missing +
+                               "`: No such file or directory\n",
+                           0),
+            0u)
+      << done.err;
+  EXPECT_EQ(done.err.find("dravelin: "), std::string::npos);
+}
+
+}  // namespace
