@@ -1,0 +1,1 @@
+// Placeholder so the runtime library has a source until its parts land.
