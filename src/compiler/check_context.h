@@ -98,6 +98,9 @@ void check_judge(Checker& checker, Scope& scope, const AssignedSet& assigned, co
 void check_question(Checker& checker, Scope& scope, const AssignedSet& assigned, const ast::Judge& judge);
 void warn_bare_prob(Checker& checker, const Scope& scope, const ast::Expr& condition);
 bool is_small_value(const ast::Expr& expr);
+// The text of a text literal made of one literal run, or "" for an empty one; nothing for any other
+// expression, interpolated texts included.
+std::optional<std::string_view> plain_text_literal(const ast::Expr& expr);
 // The `uncapped_field` warning for a `shape` or `observe` field, when it applies.
 void warn_uncapped(Checker& checker, const ast::ShapeField& field);
 

@@ -13,13 +13,8 @@ namespace {
 
 // A text literal that is one short literal run (or empty): it cannot grow at run time.
 bool is_short_literal_text(const ast::Expr& expr) {
-  const auto* text = std::get_if<ast::Expr::Text>(&expr.node);
-  if (text == nullptr) return false;
-  const auto& parts = text->text.parts;
-  if (parts.empty()) return true;
-  if (parts.size() != 1) return false;
-  const auto* literal = std::get_if<syntax::TextLiteralPart>(&parts.front());
-  return literal != nullptr && literal->text.size() < 100;
+  std::optional<std::string_view> text = plain_text_literal(expr);
+  return text && text->size() < 100;
 }
 
 void check_fields(Checker& checker, Scope& scope, const AssignedSet& assigned,
@@ -228,6 +223,17 @@ void warn_bare_prob(Checker& checker, const Scope& scope, const ast::Expr& condi
                  "`" + path + "` is a prob; write a threshold such as `" + path + " > 0.7` (spec section 4.1)",
                  field->span);
   }
+}
+
+std::optional<std::string_view> plain_text_literal(const ast::Expr& expr) {
+  const auto* text = std::get_if<ast::Expr::Text>(&expr.node);
+  if (text == nullptr) return std::nullopt;
+  const auto& parts = text->text.parts;
+  if (parts.empty()) return std::string_view();
+  if (parts.size() != 1) return std::nullopt;
+  const auto* literal = std::get_if<syntax::TextLiteralPart>(&parts.front());
+  if (literal == nullptr) return std::nullopt;
+  return std::string_view(literal->text);
 }
 
 bool is_small_value(const ast::Expr& expr) {

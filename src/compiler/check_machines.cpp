@@ -10,13 +10,8 @@ namespace dravelin::compiler::check {
 namespace {
 
 bool is_empty_text(const ast::Expr& expr) {
-  const auto* text = std::get_if<ast::Expr::Text>(&expr.node);
-  if (text == nullptr) return false;
-  const auto& parts = text->text.parts;
-  if (parts.empty()) return true;
-  if (parts.size() != 1) return false;
-  const auto* literal = std::get_if<syntax::TextLiteralPart>(&parts.front());
-  return literal != nullptr && literal->text.empty();
+  std::optional<std::string_view> text = plain_text_literal(expr);
+  return text && text->empty();
 }
 
 void check_transition(Checker& checker, Scope& scope, const ast::Transition& transition,

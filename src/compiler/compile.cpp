@@ -33,38 +33,19 @@ ir::Module module_entry(const LinkedModule& m) {
   return entry;
 }
 
-}  // namespace
-
-CompileResult compile_file(const std::filesystem::path& path, const ModuleSources& sources) {
-  const std::string file = display_path(path);
-  auto text = sources.read_text(path);
-  if (!text.ok()) {
-    Diagnostic d = syntax::make_diagnostic(syntax::DiagnosticCode::UseNotFound,
-                                           "cannot read `" + file + "`: " + text.error().message, syntax::Span{});
-    d.file = file;
-    return err(std::vector<Diagnostic>{std::move(d)});
-  }
-  auto parsed = syntax::parse_program(*text);
-  if (!parsed.ok()) {
-    std::vector<Diagnostic> diagnostics = std::move(parsed).error();
-    fill_missing_file(diagnostics, file);
-    return err(std::move(diagnostics));
-  }
-  return compile_source(*parsed, path, sources);
-}
-
-CompileResult compile_source(const syntax::ast::Program& program, const std::optional<std::filesystem::path>& path,
-                             const ModuleSources& sources) {
+// Checks, lowers and assembles a linked program; the root's declarations come from the first module.
+CompileResult compile_linked(Result<std::vector<LinkedModule>, std::vector<Diagnostic>> linked,
+                             const std::optional<std::filesystem::path>& path) {
   std::optional<std::string> file;
   if (path) file = display_path(*path);
 
-  auto linked = link_program(program, path, sources);
   if (!linked.ok()) {
     std::vector<Diagnostic> diagnostics = std::move(linked).error();
     fill_missing_file(diagnostics, file);
     return err(std::move(diagnostics));
   }
   const std::vector<LinkedModule>& modules = *linked;
+  const syntax::ast::Program& program = modules.front().program;
 
   ir::Ir ir;
   ir.ir_version = ir::kIrVersion;
@@ -93,6 +74,36 @@ CompileResult compile_source(const syntax::ast::Program& program, const std::opt
   for (const Diagnostic& d : diagnostics)
     if (d.severity == syntax::Severity::Error) return err(std::move(diagnostics));
   return Compiled{std::move(ir), std::move(diagnostics)};
+}
+
+}  // namespace
+
+CompileResult compile_file(const std::filesystem::path& path, const ModuleSources& sources) {
+  const std::string file = display_path(path);
+  auto text = sources.read_text(path);
+  if (!text.ok()) {
+    Diagnostic d = syntax::make_diagnostic(syntax::DiagnosticCode::UseNotFound,
+                                           "cannot read `" + file + "`: " + text.error().message, syntax::Span{});
+    d.file = file;
+    return err(std::vector<Diagnostic>{std::move(d)});
+  }
+  auto parsed = syntax::parse_program(*text);
+  if (!parsed.ok()) {
+    std::vector<Diagnostic> diagnostics = std::move(parsed).error();
+    fill_missing_file(diagnostics, file);
+    return err(std::move(diagnostics));
+  }
+  return compile_source(std::move(parsed).value(), path, sources);
+}
+
+CompileResult compile_source(const syntax::ast::Program& program, const std::optional<std::filesystem::path>& path,
+                             const ModuleSources& sources) {
+  return compile_linked(link_program(program, path, sources), path);
+}
+
+CompileResult compile_source(syntax::ast::Program&& program, const std::optional<std::filesystem::path>& path,
+                             const ModuleSources& sources) {
+  return compile_linked(link_program(std::move(program), path, sources), path);
 }
 
 }  // namespace dravelin::compiler

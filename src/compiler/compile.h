@@ -27,5 +27,8 @@ CompileResult compile_file(const std::filesystem::path& path, const ModuleSource
 // Compiles an already parsed root program; `path` is its file, when it has one.
 CompileResult compile_source(const syntax::ast::Program& program, const std::optional<std::filesystem::path>& path,
                              const ModuleSources& sources);
+// The same, taking over the program instead of copying it.
+CompileResult compile_source(syntax::ast::Program&& program, const std::optional<std::filesystem::path>& path,
+                             const ModuleSources& sources);
 
 }  // namespace dravelin::compiler

@@ -56,16 +56,16 @@ class Linker {
  public:
   explicit Linker(const ModuleSources& sources) : cache_(sources) {}
 
-  Result<std::vector<LinkedModule>, std::vector<Diagnostic>> run(const ast::Program& program,
+  Result<std::vector<LinkedModule>, std::vector<Diagnostic>> run(ast::Program program,
                                                                  const std::optional<fs::path>& path) {
     LinkedModule root;
-    root.program = program;
+    root.program = std::move(program);
     root.source_path = path;
-    for (const ast::Need* need : needs_of(program)) {
+    for (const ast::Need* need : needs_of(root.program)) {
       root.capabilities[need->name] = CapabilityBinding{need->name, need->signatures, need->kind};
     }
     root.aliases.emplace("std", "std");
-    root.span = program.span;
+    root.span = root.program.span;
     if (path) stack_.push_back(cache_.canonical(*path));
     add_module(std::move(root));
     link_all_uses();
@@ -106,6 +106,7 @@ class Linker {
   }
 
   size_t add_module(LinkedModule module) {
+    index_units(module);
     modules_.push_back(std::move(module));
     return modules_.size() - 1;
   }
@@ -252,6 +253,12 @@ Result<std::vector<LinkedModule>, std::vector<Diagnostic>> link_program(const as
   return Linker(sources).run(program, path);
 }
 
+Result<std::vector<LinkedModule>, std::vector<Diagnostic>> link_program(ast::Program&& program,
+                                                                        const std::optional<fs::path>& path,
+                                                                        const ModuleSources& sources) {
+  return Linker(sources).run(std::move(program), path);
+}
+
 LinkedModule parse_prelude() {
   auto parsed = syntax::parse_program(prelude_text());
   if (!parsed.ok()) {
@@ -263,6 +270,7 @@ LinkedModule parse_prelude() {
   prelude.alias = "std";
   prelude.program = std::move(parsed).value();
   prelude.span = prelude.program.span;
+  index_units(prelude);
   return prelude;
 }
 

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -28,6 +29,13 @@ struct CapabilityBinding {
   friend bool operator==(const CapabilityBinding&, const CapabilityBinding&) = default;
 };
 
+// Where each unit name stands in a module's program: its first and its last unit of that name.
+struct UnitSlots {
+  size_t first = 0;
+  size_t last = 0;
+  friend bool operator==(const UnitSlots&, const UnitSlots&) = default;
+};
+
 struct LinkedModule {
   // Qualified: empty for the root, "std" for the prelude, importer's alias + "." + `use` alias otherwise.
   std::string alias;
@@ -41,8 +49,15 @@ struct LinkedModule {
   // Local `use` alias to qualified alias; "std" is always there, except in the prelude itself.
   std::map<std::string, std::string> aliases;
   syntax::Span span;
+  // Unit lookups by name, so that resolving every call of a large program stays linear. Filled by the linker
+  // (`index_units`); a module whose index does not cover its program's units is searched unit by unit.
+  std::unordered_map<std::string, UnitSlots> unit_index;
+  size_t indexed_units = 0;
   friend bool operator==(const LinkedModule&, const LinkedModule&) = default;
 };
+
+// Builds the module's unit index from its program's units.
+void index_units(LinkedModule& module);
 
 // The order of the syntax tree's unit variants.
 enum class UnitKind : uint8_t { Judgment = 0, Task = 1, Def = 2, Machine = 3 };
@@ -83,6 +98,9 @@ using CalleeResolution =
 Result<std::vector<LinkedModule>, std::vector<syntax::Diagnostic>> link_program(
     const syntax::ast::Program& program, const std::optional<std::filesystem::path>& path,
     const ModuleSources& sources);
+// The same, taking over the root program instead of copying it.
+Result<std::vector<LinkedModule>, std::vector<syntax::Diagnostic>> link_program(
+    syntax::ast::Program&& program, const std::optional<std::filesystem::path>& path, const ModuleSources& sources);
 
 // The prelude as module `std`. The bundled text always parses; if it did not, the process stops.
 LinkedModule parse_prelude();

@@ -14,18 +14,50 @@ const LinkedModule* module_with_alias(const std::vector<LinkedModule>& modules, 
   return nullptr;
 }
 
+const UnitSlots* indexed_slots(const LinkedModule& module, std::string_view name) {
+  auto it = module.unit_index.find(std::string(name));
+  return it == module.unit_index.end() ? nullptr : &it->second;
+}
+
+bool has_index(const LinkedModule& module) { return module.indexed_units == module.program.units.size(); }
+
 // The last unit of that name: when a module repeats a name the checker reports it, and calls see the later one.
-const ast::Unit* last_unit_named(const ast::Program& program, std::string_view name) {
+const ast::Unit* last_unit_named(const LinkedModule& module, std::string_view name) {
+  if (has_index(module)) {
+    const UnitSlots* slots = indexed_slots(module, name);
+    return slots ? &module.program.units[slots->last] : nullptr;
+  }
   const ast::Unit* found = nullptr;
-  for (const ast::Unit& unit : program.units) {
+  for (const ast::Unit& unit : module.program.units) {
     if (ast::unit_name(unit) == name) found = &unit;
   }
   return found;
 }
 
+const ast::Unit* first_unit_named(const LinkedModule& module, std::string_view name) {
+  if (has_index(module)) {
+    const UnitSlots* slots = indexed_slots(module, name);
+    return slots ? &module.program.units[slots->first] : nullptr;
+  }
+  for (const ast::Unit& unit : module.program.units) {
+    if (ast::unit_name(unit) == name) return &unit;
+  }
+  return nullptr;
+}
+
 bool is_private(std::string_view name) { return name.starts_with("_"); }
 
 }  // namespace
+
+void index_units(LinkedModule& module) {
+  module.unit_index.clear();
+  const auto& units = module.program.units;
+  for (size_t i = 0; i < units.size(); ++i) {
+    auto [it, inserted] = module.unit_index.try_emplace(ast::unit_name(units[i]), UnitSlots{i, i});
+    if (!inserted) it->second.last = i;
+  }
+  module.indexed_units = units.size();
+}
 
 UnitKind unit_kind(const ast::Unit& unit) { return static_cast<UnitKind>(unit.node.index()); }
 
@@ -63,10 +95,7 @@ const ast::Unit* find_unit(const std::vector<LinkedModule>& modules, std::string
   std::string_view name = dot == std::string_view::npos ? qualified : qualified.substr(dot + 1);
   const LinkedModule* module = module_with_alias(modules, alias);
   if (module == nullptr) return nullptr;
-  for (const ast::Unit& unit : module->program.units) {
-    if (ast::unit_name(unit) == name) return &unit;
-  }
-  return nullptr;
+  return first_unit_named(*module, name);
 }
 
 CalleeResolution resolve_callee(const std::vector<LinkedModule>& modules, const LinkedModule& module,
@@ -74,12 +103,12 @@ CalleeResolution resolve_callee(const std::vector<LinkedModule>& modules, const 
   if (parts.empty()) return callee::NotFound{};
   if (parts.size() == 1) {
     const std::string& name = parts[0];
-    if (const ast::Unit* unit = last_unit_named(module.program, name)) {
+    if (const ast::Unit* unit = last_unit_named(module, name)) {
       return callee::Found{qualify_name(module.alias, name), unit_kind(*unit)};
     }
     if (module.alias != "std" && !is_private(name)) {
       if (const LinkedModule* prelude = module_with_alias(modules, "std")) {
-        if (const ast::Unit* unit = last_unit_named(prelude->program, name)) {
+        if (const ast::Unit* unit = last_unit_named(*prelude, name)) {
           return callee::Found{qualify_name("std", name), unit_kind(*unit)};
         }
       }
@@ -92,7 +121,7 @@ CalleeResolution resolve_callee(const std::vector<LinkedModule>& modules, const 
   if (local == module.aliases.end()) return callee::NotFound{};
   const LinkedModule* target = module_with_alias(modules, local->second);
   if (target == nullptr) return callee::ModuleMissing{};
-  const ast::Unit* unit = last_unit_named(target->program, name);
+  const ast::Unit* unit = last_unit_named(*target, name);
   if (unit == nullptr) return callee::UnitMissing{alias, name};
   std::string qualified = qualify_name(local->second, name);
   if (is_private(name)) return callee::Private{std::move(qualified)};

@@ -92,11 +92,18 @@ ir::Judgment lower_judgment(const ast::Judgment& unit, LoweringContext& ctx) {
   return out;
 }
 
+// The body of a task or def, its capability calls numbered into requests from 0.
+std::vector<ir::Stmt> lower_unit_body(const ast::Block& body, LoweringContext& ctx,
+                                      const std::set<std::string>& capability_names) {
+  std::vector<ir::Stmt> out = lowering::lower_block(body, ctx);
+  uint32_t counter = 0;
+  assign_request_groups(out, capability_names, counter);
+  return out;
+}
+
 ir::Task lower_task(const ast::Task& unit, LoweringContext& ctx, const std::set<std::string>& capability_names) {
   ir::Task out;
-  out.body = lowering::lower_block(unit.body, ctx);
-  uint32_t counter = 0;
-  assign_request_groups(out.body, capability_names, counter);
+  out.body = lower_unit_body(unit.body, ctx, capability_names);
   out.name = qualified(ctx, unit.name);
   out.params = lower_params(unit.params, ctx);
   out.budget = lower_budget(unit.budget);
@@ -107,9 +114,7 @@ ir::Task lower_task(const ast::Task& unit, LoweringContext& ctx, const std::set<
 
 ir::Def lower_def(const ast::Def& unit, LoweringContext& ctx, const std::set<std::string>& capability_names) {
   ir::Def out;
-  out.body = lowering::lower_block(unit.body, ctx);
-  uint32_t counter = 0;
-  assign_request_groups(out.body, capability_names, counter);
+  out.body = lower_unit_body(unit.body, ctx, capability_names);
   out.name = qualified(ctx, unit.name);
   out.params = lower_params(unit.params, ctx);
   out.span = unit.span;

@@ -107,24 +107,11 @@ std::string display_path(const fs::path& path) {
     // One replacement for the longest prefix of a well-formed sequence, as the usual lossy conversion does:
     // a truncated three-byte sequence becomes a single U+FFFD, not one per byte.
     syntax::append_utf8(out, syntax::kReplacementChar);
-    const auto b0 = static_cast<unsigned char>(bytes[i]);
-    size_t need = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      need = 1;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      need = 2;
-      if (b0 == 0xE0) lo = 0xA0;
-      if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      need = 3;
-      if (b0 == 0xF0) lo = 0x90;
-      if (b0 == 0xF4) hi = 0x8F;
-    }
+    const syntax::Utf8Lead lead = syntax::utf8_lead(static_cast<unsigned char>(bytes[i]));
     size_t j = i + 1;
-    for (size_t k = 0; k < need && j < bytes.size(); ++k, ++j) {
+    for (size_t k = 0; k < lead.need && j < bytes.size(); ++k, ++j) {
       const auto b = static_cast<unsigned char>(bytes[j]);
-      if (k == 0 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) break;
+      if (k == 0 ? (b < lead.lo || b > lead.hi) : (b & 0xC0) != 0x80) break;
     }
     i = j;
   }

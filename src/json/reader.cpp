@@ -749,15 +749,28 @@ ParseError Reader::invalid_type(std::string_view expected, FloatStyle style) {
   return error(invalid_type_message(found, expected, style));
 }
 
-Result<Unit, ParseError> Reader::begin_object() {
+Result<Unit, ParseError> Reader::begin_container(char open) {
   const int c = skip_ws();
   if (c < 0) return err(peek_error(ErrorCode::EofWhileParsingValue));
-  if (c != '{') return err(peek_error(ErrorCode::ExpectedSomeValue));
+  if (c != open) return err(peek_error(ErrorCode::ExpectedSomeValue));
   if (!enter()) return err(take_error());
   ++pos_;
   first_ = true;
   return Unit{};
 }
+
+Result<Unit, ParseError> Reader::end_container(char close, ErrorCode at_end, ErrorCode otherwise) {
+  const int c = skip_ws();
+  if (c == close) {
+    ++pos_;
+    ++remaining_depth_;
+    first_ = false;
+    return Unit{};
+  }
+  return err(peek_error(c < 0 ? at_end : otherwise));
+}
+
+Result<Unit, ParseError> Reader::begin_object() { return begin_container('{'); }
 
 Result<bool, ParseError> Reader::next_key(std::string& key) {
   bool more = false;
@@ -775,26 +788,10 @@ Result<Unit, ParseError> Reader::colon() {
 }
 
 Result<Unit, ParseError> Reader::end_object() {
-  const int c = skip_ws();
-  if (c == '}') {
-    ++pos_;
-    ++remaining_depth_;
-    first_ = false;
-    return Unit{};
-  }
-  if (c < 0) return err(peek_error(ErrorCode::EofWhileParsingObject));
-  return err(peek_error(ErrorCode::ExpectedObjectCommaOrEnd));
+  return end_container('}', ErrorCode::EofWhileParsingObject, ErrorCode::ExpectedObjectCommaOrEnd);
 }
 
-Result<Unit, ParseError> Reader::begin_array() {
-  const int c = skip_ws();
-  if (c < 0) return err(peek_error(ErrorCode::EofWhileParsingValue));
-  if (c != '[') return err(peek_error(ErrorCode::ExpectedSomeValue));
-  if (!enter()) return err(take_error());
-  ++pos_;
-  first_ = true;
-  return Unit{};
-}
+Result<Unit, ParseError> Reader::begin_array() { return begin_container('['); }
 
 Result<bool, ParseError> Reader::next_element() {
   bool more = false;
@@ -803,15 +800,7 @@ Result<bool, ParseError> Reader::next_element() {
 }
 
 Result<Unit, ParseError> Reader::end_array() {
-  const int c = skip_ws();
-  if (c == ']') {
-    ++pos_;
-    ++remaining_depth_;
-    first_ = false;
-    return Unit{};
-  }
-  if (c < 0) return err(peek_error(ErrorCode::EofWhileParsingList));
-  return err(peek_error(ErrorCode::ExpectedListCommaOrEnd));
+  return end_container(']', ErrorCode::EofWhileParsingList, ErrorCode::ExpectedListCommaOrEnd);
 }
 
 Result<Unit, ParseError> Reader::finish() {

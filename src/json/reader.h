@@ -200,6 +200,10 @@ class Reader {
   bool enter();
   bool next_element_impl(bool& more);
   bool next_key_impl(std::string* key, bool& more);
+  // The pull API's opening and closing of an array or object: `open` or `close` is its bracket; a missing
+  // closing bracket is `at_end` at the end of the text and `otherwise` before anything else.
+  Result<Unit, ParseError> begin_container(char open);
+  Result<Unit, ParseError> end_container(char close, ErrorCode at_end, ErrorCode otherwise);
   ParseError take_error();
   ParseError make_error(ErrorCode code, std::string message, size_t index) const;
 

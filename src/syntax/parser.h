@@ -158,6 +158,8 @@ Result<ast::Judge, Diagnostic> parse_judgment(Parser& p, bool each, ast::Expr su
 // Units, the file header and declarations (parser_units.cpp).
 
 Result<ast::Unit, Diagnostic> parse_unit(Parser& p);
+// `(` [name {, name}] `)`: the bare parameter names of a judgment unit or of a tool verb's signature.
+Result<std::vector<ast::Ident>, Diagnostic> parse_param_names(Parser& p);
 // One shape annotation: a type name or a record of field shapes.
 Result<ast::Shape, Diagnostic> parse_shape(Parser& p);
 

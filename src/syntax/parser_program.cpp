@@ -93,16 +93,7 @@ std::optional<ToolReturnType> return_type(const Token& t) {
 // VERB `(` [param {, param}] `)` `->` TYPE, line end.
 Result<ast::ToolSignature, Diagnostic> parse_signature(Parser& p) {
   ast::Ident verb = TRY(p.expect_ident("a verb name"));
-  TRY(p.expect_symbol(Symbol::LParen));
-  std::vector<ast::Ident> params;
-  if (!p.current().is_symbol(Symbol::RParen)) {
-    for (;;) {
-      params.push_back(TRY(p.expect_ident("a parameter name")));
-      if (!p.current().is_symbol(Symbol::Comma)) break;
-      p.advance();
-    }
-  }
-  TRY(p.expect_symbol(Symbol::RParen));
+  std::vector<ast::Ident> params = TRY(parse_param_names(p));
   TRY(p.expect_symbol(Symbol::Arrow));
   std::optional<ToolReturnType> returns = return_type(p.current());
   if (!returns) {

@@ -81,16 +81,7 @@ Result<std::vector<ast::Threshold>, Diagnostic> parse_thresholds(Parser& p) {
 Result<ast::Judgment, Diagnostic> parse_judgment_unit(Parser& p) {
   Span keyword = p.advance();
   ast::Ident name = TRY(p.expect_ident("the judgment's name"));
-  TRY(p.expect_symbol(Symbol::LParen));
-  std::vector<ast::Ident> params;
-  if (!p.current().is_symbol(Symbol::RParen)) {
-    for (;;) {
-      params.push_back(TRY(p.expect_ident("a parameter name")));
-      if (!p.current().is_symbol(Symbol::Comma)) break;
-      p.advance();
-    }
-  }
-  TRY(p.expect_symbol(Symbol::RParen));
+  std::vector<ast::Ident> params = TRY(parse_param_names(p));
   TRY(p.expect_symbol(Symbol::Colon));
   TRY(p.expect_block_start("of `name = judgment` lines after `judgment ...:`"));
 
@@ -257,6 +248,20 @@ Result<ast::Machine, Diagnostic> parse_machine(Parser& p) {
 }
 
 }  // namespace
+
+Result<std::vector<ast::Ident>, Diagnostic> parse_param_names(Parser& p) {
+  TRY(p.expect_symbol(Symbol::LParen));
+  std::vector<ast::Ident> params;
+  if (!p.current().is_symbol(Symbol::RParen)) {
+    for (;;) {
+      params.push_back(TRY(p.expect_ident("a parameter name")));
+      if (!p.current().is_symbol(Symbol::Comma)) break;
+      p.advance();
+    }
+  }
+  TRY(p.expect_symbol(Symbol::RParen));
+  return params;
+}
 
 Result<ast::Unit, Diagnostic> parse_unit(Parser& p) {
   p.verify_spans.clear();

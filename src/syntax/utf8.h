@@ -16,6 +16,22 @@ struct Utf8Char {
   uint32_t length;  // bytes taken from the text, 1 to 4
 };
 
+// What a byte at or above 0x80 asks of the bytes after it: how many continuation bytes (0 when it cannot
+// begin a sequence), and the range the first of them must lie in. That range depends on the lead byte: it
+// rules out overlong forms, surrogates and values past U+10FFFF in one comparison.
+struct Utf8Lead {
+  uint32_t need;
+  uint32_t lo;
+  uint32_t hi;
+};
+
+inline constexpr Utf8Lead utf8_lead(uint32_t b0) {
+  if (b0 >= 0xC2 && b0 <= 0xDF) return {1, 0x80, 0xBF};
+  if (b0 >= 0xE0 && b0 <= 0xEF) return {2, b0 == 0xE0 ? 0xA0u : 0x80u, b0 == 0xED ? 0x9Fu : 0xBFu};
+  if (b0 >= 0xF0 && b0 <= 0xF4) return {3, b0 == 0xF0 ? 0x90u : 0x80u, b0 == 0xF4 ? 0x8Fu : 0xBFu};
+  return {0, 0x80, 0xBF};
+}
+
 // The character starting at `offset`, which must lie inside `text`.
 inline Utf8Char decode_utf8(std::string_view text, size_t offset) {
   auto byte = [&](size_t i) -> uint32_t { return static_cast<unsigned char>(text[i]); };
@@ -23,33 +39,17 @@ inline Utf8Char decode_utf8(std::string_view text, size_t offset) {
   if (b0 < 0x80) return {b0, 1};
   const size_t left = text.size() - offset;
   const Utf8Char bad{kReplacementChar, 1};
-  // The second byte's range depends on the lead byte: this rules out overlong forms, surrogates and
-  // values past U+10FFFF in one comparison.
-  uint32_t need;
-  uint32_t lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return bad;
-  }
-  if (left <= need) return bad;
+  const Utf8Lead lead = utf8_lead(b0);
+  if (lead.need == 0 || left <= lead.need) return bad;
   const uint32_t b1 = byte(offset + 1);
-  if (b1 < lo || b1 > hi) return bad;
-  uint32_t code = (b0 & (0x3F >> need)) << 6 | (b1 & 0x3F);
-  for (uint32_t i = 2; i <= need; ++i) {
+  if (b1 < lead.lo || b1 > lead.hi) return bad;
+  uint32_t code = (b0 & (0x3F >> lead.need)) << 6 | (b1 & 0x3F);
+  for (uint32_t i = 2; i <= lead.need; ++i) {
     const uint32_t b = byte(offset + i);
     if ((b & 0xC0) != 0x80) return bad;
     code = code << 6 | (b & 0x3F);
   }
-  return {code, need + 1};
+  return {code, lead.need + 1};
 }
 
 inline void append_utf8(std::string& out, char32_t c) {

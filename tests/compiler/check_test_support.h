@@ -3,10 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,12 +13,14 @@
 #include "compiler/link.h"
 #include "syntax/diagnostic.h"
 #include "syntax/parse.h"
+#include "temp_dir.h"
 
 namespace dravelin::compiler::check_test {
 
 namespace fs = std::filesystem;
 using syntax::Diagnostic;
 using syntax::DiagnosticCode;
+using test_support::TempDir;
 
 inline std::string render(const Diagnostic& d) {
   return std::to_string(d.span.start.line) + ":" + std::to_string(d.span.start.column) + " " +
@@ -88,28 +88,5 @@ inline void expect_root_findings(const CheckCase& c) {
     EXPECT_TRUE(checked.findings.back().empty());
   }
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "dravelin-check-XXXXXX").string();
-    path_ = fs::path(mkdtemp(pattern.data()));
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-  fs::path write(const std::string& relative, const std::string& text) const {
-    fs::path file = path_ / relative;
-    std::ofstream(file, std::ios::binary) << text;
-    return file;
-  }
-
- private:
-  fs::path path_;
-};
 
 }  // namespace dravelin::compiler::check_test

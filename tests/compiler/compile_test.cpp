@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "syntax/parse.h"
+#include "temp_dir.h"
 
 namespace dravelin::compiler {
 namespace {
@@ -17,21 +17,9 @@ using syntax::DiagnosticCode;
 
 class CompileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("dravelin-compile-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  fs::path write(const std::string& name, const std::string& text) { return dir_.write(name, text); }
 
-  fs::path write(const std::string& name, const std::string& text) {
-    fs::path p = dir_ / name;
-    std::ofstream(p, std::ios::binary) << text;
-    return p;
-  }
-
-  fs::path dir_;
+  test_support::TempDir dir_;
 };
 
 TEST_F(CompileTest, UnreadableFilesGiveOneDiagnosticWithTheFileAndNoPosition) {
@@ -45,7 +33,7 @@ TEST_F(CompileTest, UnreadableFilesGiveOneDiagnosticWithTheFileAndNoPosition) {
       {"latin1.zem", "program caf\xe9\n", "stream did not contain valid UTF-8"},
   };
   for (const auto& c : cases) {
-    fs::path p = c.contents ? write(c.name, c.contents) : dir_ / c.name;
+    fs::path p = c.contents ? write(c.name, c.contents) : dir_.path() / c.name;
     auto result = compile_file(p, ModuleSources{});
     ASSERT_FALSE(result.ok()) << c.name;
     ASSERT_EQ(result.error().size(), 1u);

@@ -1,16 +1,15 @@
 #include "compiler/link.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "compiler/module_cache.h"
 #include "syntax/parse.h"
+#include "temp_dir.h"
 
 namespace dravelin::compiler {
 namespace {
@@ -20,6 +19,7 @@ namespace ast = syntax::ast;
 using syntax::Diagnostic;
 using syntax::DiagnosticCode;
 using syntax::NeedKind;
+using test_support::TempDir;
 
 const fs::path kLink = fs::path(DRAVELIN_TESTDATA) / "link";
 
@@ -56,27 +56,6 @@ std::vector<Diagnostic> diagnostics_of(const LinkResult& result) {
 std::string spanned(const std::string& text, const syntax::Span& span) {
   return text.substr(span.start.offset, span.end.offset - span.start.offset);
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "dravelin-link-XXXXXX").string();
-    path_ = fs::path(mkdtemp(pattern.data()));
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  fs::path write(const std::string& relative, const std::string& text) const {
-    fs::path file = path_ / relative;
-    std::ofstream(file, std::ios::binary) << text;
-    return file;
-  }
-
- private:
-  fs::path path_;
-};
 
 TEST(Link, WithoutUsesTheRootIsFollowedByThePrelude) {
   const std::string text =

@@ -4,40 +4,19 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "temp_dir.h"
 
 namespace dravelin::compiler {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::TempDir;
 
 const fs::path kRoots = fs::path(DRAVELIN_TESTDATA) / "link" / "roots";
-
-// A fresh directory per test, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "dravelin-sources-XXXXXX").string();
-    path_ = fs::path(mkdtemp(pattern.data()));
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  fs::path write(const std::string& relative, const std::string& text) const {
-    fs::path file = path_ / relative;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-    return file;
-  }
-
- private:
-  fs::path path_;
-};
 
 // Sets DRAVELIN_PATH (or unsets it) for one scope.
 class ScopedSearchPath {

@@ -3,124 +3,36 @@
 #include <string>
 #include <vector>
 
-#include "json/number_format.h"
+#include "parse_helpers.h"
 #include "syntax/lexer.h"
 #include "syntax/parse.h"
 #include "syntax/parser.h"
+#include "tree_render.h"
 
 namespace dravelin::syntax {
 namespace {
 
 using ast::Expr;
 
-// Compact renderings of trees: `(or a (and b c))`, `a.b[c]`, `(call f x n=1)`, `(cmd f x)`, `{a: 1, b}`.
-std::string render(const Expr& e);
-
-std::string render_fields(const std::vector<ast::RecordField>& fields) {
-  std::string out = "{";
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i) out += ", ";
-    out += fields[i].name;
-    if (fields[i].value) out += ": " + render(*fields[i].value);
-  }
-  return out + "}";
-}
-
-std::string render_text(const ast::TextLit& t) {
-  std::string out = "\"";
-  for (const auto& part : t.parts) {
-    if (const auto* lit = std::get_if<TextLiteralPart>(&part)) {
-      out += lit->text;
-    } else {
-      out += "{" + std::get<TextInterpolationPart>(part).source + "}";
-    }
-  }
-  return out + "\"";
-}
-
-std::string binary_symbol(BinaryOp op) {
-  static const char* const symbols[] = {"or", "and", "==", "!=", "<", "<=", ">", ">=", "+", "-", "*", "/", "%"};
-  return symbols[static_cast<int>(op)];
-}
-
-std::string render(const Expr& e) {
-  struct Render {
-    std::string operator()(const Expr::Number& n) const { return json::format_plain_decimal(n.value); }
-    std::string operator()(const Expr::Text& n) const { return render_text(n.text); }
-    std::string operator()(const Expr::Bool& n) const { return n.value ? "true" : "false"; }
-    std::string operator()(const Expr::None&) const { return "none"; }
-    std::string operator()(const Expr::Name& n) const { return n.name; }
-    std::string operator()(const Expr::List& n) const {
-      std::string out = "[";
-      for (size_t i = 0; i < n.items.size(); ++i) out += (i ? " " : "") + render(n.items[i]);
-      return out + "]";
-    }
-    std::string operator()(const Expr::Record& n) const { return render_fields(n.fields); }
-    std::string operator()(const Expr::Field& n) const { return render(*n.target) + "." + n.name; }
-    std::string operator()(const Expr::Index& n) const {
-      return render(*n.target) + "[" + render(*n.index) + "]";
-    }
-    std::string operator()(const Expr::Call& n) const {
-      std::string out = n.form == CallForm::Command ? "(cmd " : "(call ";
-      out += render(*n.callee);
-      for (const auto& a : n.args) out += " " + (a.name ? a.name->name + "=" : "") + render(a.value);
-      return out + ")";
-    }
-    std::string operator()(const Expr::Unary& n) const {
-      return std::string(n.op == UnaryOp::Not ? "(not " : "(neg ") + render(*n.operand) + ")";
-    }
-    std::string operator()(const Expr::Binary& n) const {
-      return "(" + binary_symbol(n.op) + " " + render(*n.left) + " " + render(*n.right) + ")";
-    }
-    std::string operator()(const Expr::Is& n) const { return "(is " + render(*n.target) + " " + n.label + ")"; }
-    std::string operator()(const Expr::Comprehension& n) const {
-      std::string out = "(comp " + render(*n.expr) + " (";
-      for (size_t i = 0; i < n.names.size(); ++i) out += (i ? " " : "") + n.names[i].name;
-      out += ") " + render(*n.iterable);
-      if (n.test) out += " " + render(**n.test);
-      return out + ")";
-    }
-    std::string operator()(const Expr::Focus& n) const {
-      return "(focus " + render(*n.text) + " " + render(*n.on) + " " + json::format_plain_decimal(n.max) + ")";
-    }
-    std::string operator()(const Expr::Trail& n) const {
-      return "(trail " + json::format_plain_decimal(n.count) + ")";
-    }
-    std::string operator()(const Expr::Judge&) const { return "(judge)"; }
-    std::string operator()(const Expr::Log& n) const {
-      std::string out = "(log " + std::string(enum_name(n.level)) + " " + render(*n.value);
-      if (!n.fields.empty()) out += " " + render_fields(n.fields);
-      return out + ")";
-    }
-  };
-  return std::visit(Render{}, e.node);
-}
-
-std::string pos_str(Pos p) { return std::to_string(p.line) + ":" + std::to_string(p.column); }
-std::string span_str(Span s) { return pos_str(s.start) + "-" + pos_str(s.end); }
+using namespace test_support;
 
 constexpr Pos kStart{1, 0, 0};
 
 std::string parse_to_string(std::string_view src) {
   auto r = parse_expression(src, kStart);
   if (!r.ok()) return "error: " + r.error().front().message;
-  return render(*r);
+  return render_expr(*r);
 }
 
 Diagnostic parse_failure(std::string_view src, Pos base = kStart, bool log_shadowed = false) {
   auto r = parse_interpolation(src, base, log_shadowed);
-  EXPECT_FALSE(r.ok()) << src << " parsed as " << render(*r);
+  EXPECT_FALSE(r.ok()) << src << " parsed as " << render_expr(*r);
   if (r.ok()) return Diagnostic{};
   EXPECT_EQ(r.error().size(), 1u) << src;
   return r.error().front();
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-
-struct TreeCase {
-  const char* src;
-  const char* tree;
-};
 
 class ExprTree : public testing::TestWithParam<TreeCase> {};
 
@@ -188,24 +100,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---------------------------------------------------------------------------------------------------------------
 
-struct FailureCase {
-  const char* src;
-  DiagnosticCode code;
-  const char* message;
-  const char* span;
-};
-
 class ExprFailure : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(ExprFailure, Reports) {
   const FailureCase& c = GetParam();
-  Diagnostic d = parse_failure(c.src);
-  EXPECT_EQ(d.code, c.code) << c.src;
-  EXPECT_EQ(d.severity, Severity::Error) << c.src;
-  EXPECT_EQ(d.message, c.message) << c.src;
-  EXPECT_EQ(span_str(d.span), c.span) << c.src;
-  EXPECT_FALSE(d.file.has_value());
-  EXPECT_TRUE(d.related.empty());
+  expect_failure(parse_failure(c.src), c);
 }
 
 constexpr DiagnosticCode kSyntax = DiagnosticCode::Syntax;
@@ -365,7 +264,7 @@ TEST_P(CommandForm, TurnsPathsIntoCalls) {
   ASSERT_TRUE(expr.ok()) << expr.error().message;
   auto call = parse_command_call(p, std::move(*expr), c.stop_at_max);
   ASSERT_TRUE(call.ok()) << call.error().message;
-  EXPECT_EQ(render(*call), c.tree) << c.src;
+  EXPECT_EQ(render_expr(*call), c.tree) << c.src;
   EXPECT_EQ(describe_token(p.current()), c.rest) << c.src;
 }
 
@@ -398,10 +297,10 @@ TEST(CommandForm, ShadowedLogIsAnOrdinaryCall) {
   Parser p(*tokens, /*log_shadowed=*/true);
   auto expr = parse_or(p);
   ASSERT_TRUE(expr.ok());
-  EXPECT_EQ(render(*expr), "log");
+  EXPECT_EQ(render_expr(*expr), "log");
   auto call = parse_command_call(p, std::move(*expr), false);
   ASSERT_TRUE(call.ok());
-  EXPECT_EQ(render(*call), "(cmd log info=x)");
+  EXPECT_EQ(render_expr(*call), "(cmd log info=x)");
   EXPECT_EQ(span_str(ast::span(*call)), "1:0-1:10");
 
   // The flag reaches interpolations too: with it, `log info x` is no `log` form there either.

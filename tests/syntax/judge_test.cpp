@@ -3,47 +3,22 @@
 #include <string>
 #include <vector>
 
-#include "json/number_format.h"
+#include "parse_helpers.h"
 #include "syntax/lexer.h"
 #include "syntax/parser.h"
+#include "tree_render.h"
 
 namespace dravelin::syntax {
 namespace {
 
 using ast::Expr;
 
+using namespace test_support;
+
 // Compact renderings of questions:
 //   (feels x "ok")  each (pick a.b[0] (yes "Y") (other!) {focus "f"})  (rate x (low "...") ("..."))
 //   (among xs "q" by=title none)
-std::string render(const Expr& e);
-
-std::string render_text(const ast::TextLit& t) {
-  std::string out = "\"";
-  for (const auto& part : t.parts) {
-    if (const auto* lit = std::get_if<TextLiteralPart>(&part)) {
-      out += lit->text;
-    } else {
-      out += "{" + std::get<TextInterpolationPart>(part).source + "}";
-    }
-  }
-  return out + "\"";
-}
-
-std::string render(const Expr& e) {
-  if (const auto* n = std::get_if<Expr::Name>(&e.node)) return n->name;
-  if (const auto* n = std::get_if<Expr::Number>(&e.node)) return json::format_plain_decimal(n->value);
-  if (const auto* n = std::get_if<Expr::Text>(&e.node)) return render_text(n->text);
-  if (const auto* n = std::get_if<Expr::List>(&e.node)) {
-    std::string out = "[";
-    for (size_t i = 0; i < n->items.size(); ++i) out += (i ? " " : "") + render(n->items[i]);
-    return out + "]";
-  }
-  if (const auto* n = std::get_if<Expr::Binary>(&e.node)) {
-    return "(" + std::string(n->op == BinaryOp::Add ? "+" : "?") + " " + render(*n->left) + " " + render(*n->right) +
-           ")";
-  }
-  return "<expr>";
-}
+std::string render(const Expr& e) { return render_expr(e); }
 
 std::string render(const ast::Detail& d) {
   std::string out;
@@ -60,18 +35,6 @@ std::string render(const ast::Detail& d) {
   add("not_for", d.not_for);
   if (d.sample) out += std::string(out.empty() ? "" : ", ") + "sample " + (*d.sample ? "true" : "false");
   return "{" + out + "}";
-}
-
-std::string render(const ast::Subject& s) {
-  std::string out = s.root;
-  for (const auto& step : s.path) {
-    if (const auto* field = std::get_if<ast::SubjectStep::Field>(&step.node)) {
-      out += "." + field->name;
-    } else {
-      out += "[" + render(std::get<ast::SubjectStep::Index>(step.node).expr) + "]";
-    }
-  }
-  return out;
 }
 
 std::string render(const ast::Judge& j) {
@@ -104,52 +67,39 @@ std::string render(const ast::Judge& j) {
     }
     std::string subject;
   };
-  std::string out = "(" + std::visit(Verb{render(j.subject)}, j.verb.node);
+  std::string out = "(" + std::visit(Verb{render_subject(j.subject)}, j.verb.node);
   if (j.detail) out += " " + render(*j.detail);
   out += ")";
   return j.each ? "each " + out : out;
 }
-
-std::string pos_str(Pos p) { return std::to_string(p.line) + ":" + std::to_string(p.column); }
-std::string span_str(Span s) { return pos_str(s.start) + "-" + pos_str(s.end); }
 
 // Parses one question from the start of `src` with a parser that has already used `depth` levels of nesting.
 // The tokens stay alive in the fixture so that the cursor can be inspected afterwards.
 class JudgeParse : public testing::Test {
  protected:
   Result<ast::Judge, Diagnostic> parse(std::string_view src, uint32_t depth = 0) {
-    auto lexed = lex(src);
-    EXPECT_TRUE(lexed.ok()) << src;
-    tokens_ = lexed.ok() ? *lexed : std::vector<Token>{Token{tok::Eof{}, Span{}}};
-    parser_.emplace(tokens_, false, depth);
-    return parse_judgment_expr(*parser_);
+    lexed_.emplace(src, false, depth);
+    return parse_judgment_expr(lexed_->parser);
   }
   ast::Judge parse_ok(std::string_view src) {
     auto r = parse(src);
     EXPECT_TRUE(r.ok()) << src << "\n  " << r.error().message;
     return r.ok() ? std::move(r).value() : ast::Judge{};
   }
-  const Token& rest() const { return parser_->current(); }
+  const Token& rest() const { return lexed_->parser.current(); }
 
-  std::vector<Token> tokens_;
-  std::optional<Parser> parser_;
+  std::optional<LexedParser> lexed_;
 };
 
 // ---------------------------------------------------------------------------------------------------------------
 // Accepted questions.
 
-struct TreeCase {
-  const char* src;
-  const char* tree;
-};
-
 class JudgeTree : public testing::TestWithParam<TreeCase> {};
 
 TEST_P(JudgeTree, Parses) {
   const TreeCase& c = GetParam();
-  auto lexed = lex(c.src);
-  ASSERT_TRUE(lexed.ok()) << c.src;
-  Parser p(*lexed, false);
+  LexedParser lexed(c.src);
+  Parser& p = lexed.parser;
   auto r = parse_judgment_expr(p);
   ASSERT_TRUE(r.ok()) << c.src << "\n  " << r.error().message;
   EXPECT_EQ(render(*r), c.tree) << c.src;
@@ -242,20 +192,14 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------------------------------
 // Refused questions: code, message and span of the one diagnostic.
 
-struct FailCase {
-  const char* src;
-  DiagnosticCode code;
-  const char* message;
-  const char* span;
-};
+using FailCase = FailureCase;
 
 class JudgeFailure : public testing::TestWithParam<FailCase> {};
 
 TEST_P(JudgeFailure, Reports) {
   const FailCase& c = GetParam();
-  auto lexed = lex(c.src);
-  ASSERT_TRUE(lexed.ok()) << c.src;
-  Parser p(*lexed, false);
+  LexedParser lexed(c.src);
+  Parser& p = lexed.parser;
   auto r = parse_judgment_expr(p);
   ASSERT_FALSE(r.ok()) << c.src << "\n  parsed as " << render(*r);
   EXPECT_EQ(r.error().code, c.code) << c.src << "\n  " << r.error().message;
@@ -565,11 +509,11 @@ TEST_F(JudgeParse, BlocksHoldANestingLevel) {
   ASSERT_FALSE(deep.ok());
   EXPECT_EQ(deep.error().message, "this nests too deeply; the limit is 100 levels of nesting");
   EXPECT_EQ(span_str(deep.error().span), "2:3-2:4");  // at the label's `:`
-  EXPECT_EQ(parser_->depth(), kMaxNesting - 1);
+  EXPECT_EQ(lexed_->parser.depth(), kMaxNesting - 1);
 
   auto shallower = parse(kLabelBlock, kMaxNesting - 2);
   EXPECT_TRUE(shallower.ok()) << shallower.error().message;
-  EXPECT_EQ(parser_->depth(), kMaxNesting - 2);  // every level is given back
+  EXPECT_EQ(lexed_->parser.depth(), kMaxNesting - 2);  // every level is given back
 
   // A subject that the caller has read already, at a depth with no level left for the block.
   auto lexed = lex("xs pick among \"q\":\n  none\n");

@@ -5,16 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "parse_helpers.h"
 #include "syntax/lexer.h"
 
 namespace dravelin::syntax {
 namespace {
 
-std::vector<Token> tokens_of(std::string_view text) {
-  auto r = lex(text);
-  EXPECT_TRUE(r.ok()) << text;
-  return r.ok() ? *r : std::vector<Token>{Token{tok::Eof{}, Span{}}};
-}
+using namespace test_support;
 
 TEST(DescribeToken, NamesEveryKind) {
   struct Case {

@@ -10,18 +10,14 @@
 #include "syntax/lexer.h"
 #include "syntax/parse.h"
 #include "syntax/parser.h"
+#include "tree_render.h"
 
 namespace dravelin::syntax {
 namespace {
 
 using ast::Expr;
 
-std::string pos_str(Pos p) { return std::to_string(p.line) + ":" + std::to_string(p.column); }
-std::string span_str(Span s) { return pos_str(s.start) + "-" + pos_str(s.end); }
-
-std::string render_failure(const Diagnostic& d) {
-  return std::string(diagnostic_code_name(d.code)) + " " + span_str(d.span) + " " + d.message;
-}
+using namespace test_support;
 
 ast::Program program_ok(std::string_view src) {
   auto r = parse_program(src);

@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "json/number_format.h"
+#include "parse_helpers.h"
 #include "syntax/lexer.h"
 #include "syntax/parser.h"
+#include "tree_render.h"
 
 namespace dravelin::syntax {
 namespace {
@@ -16,92 +18,10 @@ using ast::Stmt;
 // ---------------------------------------------------------------------------------------------------------------
 // Compact renderings: `(= a.b (cmd f x n=1))`, `(if a [(do f)] else [break])`, `(gate risk=r (proceed [...]))`.
 
-std::string render(const Expr& e);
+using namespace test_support;
 
-std::string render_fields(const std::vector<ast::RecordField>& fields) {
-  std::string out = "{";
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i) out += ", ";
-    out += fields[i].name;
-    if (fields[i].value) out += ": " + render(*fields[i].value);
-  }
-  return out + "}";
-}
-
-std::string render_text(const ast::TextLit& t) {
-  std::string out = "\"";
-  for (const auto& part : t.parts) {
-    if (const auto* lit = std::get_if<TextLiteralPart>(&part)) {
-      out += lit->text;
-    } else {
-      out += "{" + std::get<TextInterpolationPart>(part).source + "}";
-    }
-  }
-  return out + "\"";
-}
-
-std::string render_subject(const ast::Subject& s) {
-  std::string out = s.root;
-  for (const auto& step : s.path) {
-    if (const auto* f = std::get_if<ast::SubjectStep::Field>(&step.node)) {
-      out += "." + f->name;
-    } else {
-      out += "[" + render(std::get<ast::SubjectStep::Index>(step.node).expr) + "]";
-    }
-  }
-  return out;
-}
-
-std::string render(const Expr& e) {
-  struct Render {
-    std::string operator()(const Expr::Number& n) const { return json::format_plain_decimal(n.value); }
-    std::string operator()(const Expr::Text& n) const { return render_text(n.text); }
-    std::string operator()(const Expr::Bool& n) const { return n.value ? "true" : "false"; }
-    std::string operator()(const Expr::None&) const { return "none"; }
-    std::string operator()(const Expr::Name& n) const { return n.name; }
-    std::string operator()(const Expr::List& n) const {
-      std::string out = "[";
-      for (size_t i = 0; i < n.items.size(); ++i) out += (i ? " " : "") + render(n.items[i]);
-      return out + "]";
-    }
-    std::string operator()(const Expr::Record& n) const { return render_fields(n.fields); }
-    std::string operator()(const Expr::Field& n) const { return render(*n.target) + "." + n.name; }
-    std::string operator()(const Expr::Index& n) const {
-      return render(*n.target) + "[" + render(*n.index) + "]";
-    }
-    std::string operator()(const Expr::Call& n) const {
-      std::string out = n.form == CallForm::Command ? "(cmd " : "(call ";
-      out += render(*n.callee);
-      for (const auto& a : n.args) out += " " + (a.name ? a.name->name + "=" : "") + render(a.value);
-      return out + ")";
-    }
-    std::string operator()(const Expr::Unary& n) const {
-      return std::string(n.op == UnaryOp::Not ? "(not " : "(neg ") + render(*n.operand) + ")";
-    }
-    std::string operator()(const Expr::Binary& n) const {
-      return "(" + std::string(enum_name(n.op)) + " " + render(*n.left) + " " + render(*n.right) + ")";
-    }
-    std::string operator()(const Expr::Is& n) const { return "(is " + render(*n.target) + " " + n.label + ")"; }
-    std::string operator()(const Expr::Comprehension&) const { return "(comp)"; }
-    std::string operator()(const Expr::Focus& n) const {
-      return "(focus " + render(*n.text) + " " + render(*n.on) + " " + json::format_plain_decimal(n.max) + ")";
-    }
-    std::string operator()(const Expr::Trail& n) const {
-      return "(trail " + json::format_plain_decimal(n.count) + ")";
-    }
-    std::string operator()(const Expr::Judge& n) const {
-      static const char* const verbs[] = {"feels", "pick", "rate", "pick-among"};
-      return std::string("(judge ") + (n.judge->each ? "each " : "") + verbs[n.judge->verb.node.index()] + " " +
-             render_subject(n.judge->subject) + ")";
-    }
-    std::string operator()(const Expr::Log& n) const {
-      std::string out = "(log " + std::string(enum_name(n.level)) + " " + render(*n.value);
-      if (!n.fields.empty()) out += " " + render_fields(n.fields);
-      return out + ")";
-    }
-  };
-  return std::visit(Render{}, e.node);
-}
+// Statement trees name their operators: `(add a 1)`, `(gt n 3)`.
+std::string render(const Expr& e) { return render_expr(e, OpStyle::Name); }
 
 std::string render(const Stmt& s);
 
@@ -172,9 +92,6 @@ std::string render(const Stmt& s) {
   return std::visit(Render{}, s.node);
 }
 
-std::string pos_str(Pos p) { return std::to_string(p.line) + ":" + std::to_string(p.column); }
-std::string span_str(Span s) { return pos_str(s.start) + "-" + pos_str(s.end); }
-
 Span stmt_span(const Stmt& s) {
   return std::visit([](const auto& n) { return n.span; }, s.node);
 }
@@ -189,12 +106,7 @@ struct Parsed {
 Parsed parse_statements(std::string_view src, bool log_shadowed = false,
                         std::vector<Span> verify_spans = {}) {
   Parsed out;
-  auto lexed = lex(src);
-  if (!lexed.ok()) {
-    ADD_FAILURE() << "lexing failed: " << src;
-    return out;
-  }
-  out.tokens = std::move(*lexed);
+  out.tokens = tokens_of(src);
   Parser p(out.tokens, log_shadowed);
   p.verify_spans = std::move(verify_spans);
   while (!p.current().is_eof()) {
@@ -225,11 +137,6 @@ Stmt only_statement(std::string_view src) {
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-
-struct TreeCase {
-  const char* src;
-  const char* tree;
-};
 
 class StmtTree : public testing::TestWithParam<TreeCase> {};
 
@@ -315,26 +222,13 @@ TEST(StmtTree, ShadowedLogIsAnOrdinaryCommand) {
 
 // ---------------------------------------------------------------------------------------------------------------
 
-struct FailureCase {
-  const char* src;
-  DiagnosticCode code;
-  const char* message;
-  const char* span;
-};
-
 class StmtFailure : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(StmtFailure, Reports) {
   const FailureCase& c = GetParam();
   Parsed parsed = parse_statements(c.src);
   ASSERT_TRUE(parsed.failure) << c.src << " parsed";
-  const Diagnostic& d = *parsed.failure;
-  EXPECT_EQ(d.code, c.code) << c.src;
-  EXPECT_EQ(d.severity, Severity::Error) << c.src;
-  EXPECT_EQ(d.message, c.message) << c.src;
-  EXPECT_EQ(span_str(d.span), c.span) << c.src;
-  EXPECT_FALSE(d.file.has_value());
-  EXPECT_TRUE(d.related.empty());
+  expect_failure(*parsed.failure, c);
 }
 
 constexpr DiagnosticCode kSyntax = DiagnosticCode::Syntax;

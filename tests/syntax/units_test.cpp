@@ -1,57 +1,29 @@
 // The unit grammar (judgments, tasks, defs, machines) and shape annotations, parsed one unit at a time.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "json/number_format.h"
+#include "parse_helpers.h"
 #include "syntax/lexer.h"
 #include "syntax/parser.h"
+#include "tree_render.h"
 
 namespace dravelin::syntax {
 namespace {
 
 using ast::Expr;
 
+using namespace test_support;
+
 std::string num(double v) { return json::format_plain_decimal(v); }
-std::string pos_str(Pos p) { return std::to_string(p.line) + ":" + std::to_string(p.column); }
-std::string span_str(Span s) { return pos_str(s.start) + "-" + pos_str(s.end); }
-
-std::string render_text(const ast::TextLit& t) {
-  std::string out = "\"";
-  for (const auto& part : t.parts) {
-    if (const auto* lit = std::get_if<TextLiteralPart>(&part)) {
-      out += lit->text;
-    } else {
-      out += "{" + std::get<TextInterpolationPart>(part).source + "}";
-    }
-  }
-  return out + "\"";
-}
-
-// Enough of an expression rendering for the defaults, guards and goals written in these tests.
-std::string render(const Expr& e) {
-  if (const auto* n = std::get_if<Expr::Name>(&e.node)) return n->name;
-  if (const auto* n = std::get_if<Expr::Number>(&e.node)) return num(n->value);
-  if (const auto* n = std::get_if<Expr::Text>(&e.node)) return render_text(n->text);
-  if (std::holds_alternative<Expr::None>(e.node)) return "none";
-  if (const auto* n = std::get_if<Expr::Field>(&e.node)) return render(*n->target) + "." + n->name;
-  if (const auto* n = std::get_if<Expr::Binary>(&e.node)) {
-    static const char* const ops[] = {"or", "and", "==", "!=", "<", "<=", ">", ">=", "+", "-", "*", "/", "%"};
-    return "(" + std::string(ops[int(n->op)]) + " " + render(*n->left) + " " + render(*n->right) + ")";
-  }
-  if (const auto* n = std::get_if<Expr::Log>(&e.node)) {
-    return "(log " + std::string(enum_name(n->level)) + " " + render(*n->value) + ")";
-  }
-  return "<expr>";
-}
 
 std::string render_params(const std::vector<ast::DefParam>& params) {
   if (params.empty()) return "";
   std::string out = " (params";
-  for (const auto& p : params) out += " " + p.name + (p.default_value ? "=" + render(*p.default_value) : "");
+  for (const auto& p : params) out += " " + p.name + (p.default_value ? "=" + render_expr(*p.default_value) : "");
   return out + ")";
 }
 
@@ -90,7 +62,7 @@ std::string render_unit(const ast::Unit& unit) {
     size_t next_log = 0;
     for (size_t r = 0; r <= j->results.size(); ++r) {
       while (next_log < j->logs.size() && j->logs[next_log].after == r) {
-        out += " " + render(j->logs[next_log++].log);
+        out += " " + render_expr(j->logs[next_log++].log);
       }
       if (r < j->results.size()) out += " " + j->results[r].name + "=" + verb_name(j->results[r].question);
     }
@@ -98,12 +70,13 @@ std::string render_unit(const ast::Unit& unit) {
   }
   const auto& m = std::get<ast::Machine>(unit.node);
   std::string out = "(machine " + m.name + render_params(m.params) + render_clauses(m.budget, m.thresholds);
-  if (m.goal) out += " (goal " + render(*m.goal) + ")";
+  if (m.goal) out += " (goal " + render_expr(*m.goal) + ")";
   if (m.initial) out += " (initial " + m.initial->name + ")";
   if (!m.observe.empty()) {
     out += " (observe";
     for (const auto& f : m.observe) {
-      out += " " + f.name + "=" + render(f.value) + (f.max ? ",max=" + num(*f.max) : "") + (f.tail ? ",tail" : "");
+      out += " " + f.name + "=" + render_expr(f.value) + (f.max ? ",max=" + num(*f.max) : "") +
+             (f.tail ? ",tail" : "");
     }
     out += ")";
   }
@@ -111,8 +84,8 @@ std::string render_unit(const ast::Unit& unit) {
     out += " (state " + s.name;
     if (s.done) out += " done";
     for (const auto& t : s.transitions) {
-      out += " (on " + t.event + " " + render(t.description) + " -> " + t.target;
-      if (t.when) out += " when " + render(*t.when);
+      out += " (on " + t.event + " " + render_expr(t.description) + " -> " + t.target;
+      if (t.when) out += " when " + render_expr(*t.when);
       if (t.risky) out += " risky";
       if (t.body) out += " body=" + std::to_string(t.body->stmts.size());
       out += ")";
@@ -122,36 +95,16 @@ std::string render_unit(const ast::Unit& unit) {
   return out + ")";
 }
 
-std::string render_failure(const Diagnostic& d) {
-  return std::string(diagnostic_code_name(d.code)) + " " + span_str(d.span) + " " + d.message;
-}
-
-// Lexes `src` and parses one unit at its start. The tokens live in the fixture, since the parser only borrows
-// them.
-class UnitParse {
- public:
-  explicit UnitParse(std::string_view src, bool log_shadowed = false) {
-    auto lexed = lex(src);
-    EXPECT_TRUE(lexed.ok()) << src;
-    if (lexed.ok()) tokens = *lexed;
-    parser = std::make_unique<Parser>(tokens, log_shadowed);
-  }
-  Result<ast::Unit, Diagnostic> unit() { return parse_unit(*parser); }
-
-  std::vector<Token> tokens;
-  std::unique_ptr<Parser> parser;
-};
-
 // The rendered unit, or "<code> <span> <message>".
 std::string outcome(std::string_view src, bool log_shadowed = false) {
-  UnitParse parse(src, log_shadowed);
-  auto r = parse.unit();
+  LexedParser lexed(src, log_shadowed);
+  auto r = parse_unit(lexed.parser);
   return r.ok() ? render_unit(*r) : render_failure(r.error());
 }
 
 ast::Unit unit_ok(std::string_view src) {
-  UnitParse parse(src);
-  auto r = parse.unit();
+  LexedParser lexed(src);
+  auto r = parse_unit(lexed.parser);
   EXPECT_TRUE(r.ok()) << src << "\n" << (r.ok() ? "" : render_failure(r.error()));
   return r.ok() ? std::move(r).value() : ast::Unit{ast::Task{}};
 }
@@ -252,10 +205,10 @@ TEST(UnitsClauses, ParenthesesAreOptionalOnlyForTasks) {
 // The `verify` list belongs to one unit: the unit parser empties it whatever the unit turns out to be.
 TEST(UnitsClauses, EveryUnitStartsWithNoVerifySeen) {
   for (const char* src : {"machine m():\n  state s done\n", "use \"x\" as y\n"}) {
-    UnitParse parse(src);
-    parse.parser->verify_spans.push_back(Span{{1, 0, 0}, {1, 6, 6}});
-    (void)parse.unit();
-    EXPECT_TRUE(parse.parser->verify_spans.empty()) << src;
+    LexedParser lexed(src);
+    lexed.parser.verify_spans.push_back(Span{{1, 0, 0}, {1, 6, 6}});
+    (void)parse_unit(lexed.parser);
+    EXPECT_TRUE(lexed.parser.verify_spans.empty()) << src;
   }
 }
 
@@ -447,10 +400,8 @@ std::string render_shape(const ast::Shape& s) {
 }
 
 std::string shape_outcome(std::string_view src) {
-  auto tokens = lex(src);
-  EXPECT_TRUE(tokens.ok()) << src;
-  if (!tokens.ok()) return "";
-  Parser p(*tokens, false);
+  LexedParser lexed(src);
+  Parser& p = lexed.parser;
   auto r = parse_shape(p);
   if (!r.ok()) return render_failure(r.error());
   if (!p.current().is_newline()) return "stopped before " + describe_token(p.current());

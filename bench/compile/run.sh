@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Compile benchmark: times `dravelin check` and `dravelin compile` on generated programs
+# of about 1k, 10k and 100k lines, plus `check` of a tiny file (process start and prelude).
+#
+# Usage: bench/compile/run.sh [SIZE...]        (default sizes: 1000 10000 100000)
+# Environment:
+#   DRAVELIN  binary to time (default: build/h-bench/dravelin, built here when missing)
+#   RUNS      timed runs per case (default 10; hyperfine may do more for fast cases)
+#   WORK      where generated programs and results go (default: build/bench-compile)
+#   HYPERFINE 0: time with a /usr/bin/time loop even when hyperfine is installed
+#   PROFILE   1: also count instructions of `check` under callgrind for every size
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/../.." && pwd)"
+sizes=("$@")
+[ ${#sizes[@]} -eq 0 ] && sizes=(1000 10000 100000)
+runs="${RUNS:-10}"
+work="${WORK:-$root/build/bench-compile}"
+bin="${DRAVELIN:-$root/build/h-bench/dravelin}"
+
+if [ ! -x "$bin" ]; then
+  echo "building $bin" >&2
+  cmake -S "$root" -B "$root/build/h-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVELIN_TESTS=OFF >/dev/null
+  cmake --build "$root/build/h-bench" -j"$(nproc)" >/dev/null
+  bin="$root/build/h-bench/dravelin"
+fi
+[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install -y time)" >&2; exit 1; }
+
+mkdir -p "$work"
+rm -f "$work"/results.tsv
+
+# The tiny program: what every invocation pays before it reads a line of user code.
+cat > "$work/tiny.zem" <<'ZEM'
+program tiny
+
+task main:
+  return 1
+ZEM
+
+cases=("tiny.zem:check")
+for n in "${sizes[@]}"; do
+  python3 "$here/gen_program.py" --lines "$n" --out "$work/gen_$n.zem"
+  cases+=("gen_$n.zem:check" "gen_$n.zem:compile")
+done
+
+# Every program must be valid: check exits 0 and prints nothing.
+for f in "$work"/tiny.zem "$work"/gen_*.zem; do
+  if ! out="$("$bin" check "$f" 2>&1)" || [ -n "$out" ]; then
+    echo "$f does not check cleanly:" >&2
+    echo "$out" | head -20 >&2
+    exit 1
+  fi
+done
+
+have_hyperfine=0
+[ "${HYPERFINE:-1}" = 1 ] && command -v hyperfine >/dev/null && have_hyperfine=1
+[ $have_hyperfine = 1 ] || echo "hyperfine not found: timing with a /usr/bin/time loop" >&2
+
+for c in "${cases[@]}"; do
+  file="${c%%:*}"; cmd="${c##*:}"
+  path="$work/$file"
+  lines=$(wc -l < "$path")
+  echo "== $cmd $file ($lines lines)" >&2
+
+  # Peak RSS: the largest maximum resident set size over a few runs.
+  rss=0
+  walls=()
+  cpus=()
+  for _ in $(seq 1 "$([ $have_hyperfine = 1 ] && echo 3 || echo "$runs")"); do
+    /usr/bin/time -v -o "$work/time.txt" "$bin" "$cmd" "$path" >/dev/null
+    r=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
+    w=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$work/time.txt")
+    u=$(awk -F': ' '/User time/ {u=$2} /System time/ {s=$2} END {print u + s}' "$work/time.txt")
+    [ "$r" -gt "$rss" ] && rss=$r
+    walls+=("$w")
+    cpus+=("$u")
+  done
+
+  if [ $have_hyperfine = 1 ]; then
+    hyperfine -N --warmup 2 --min-runs "$runs" --style none \
+      --export-json "$work/hf_${cmd}_${file%.zem}.json" \
+      "$bin $cmd $path" >/dev/null
+    read -r mean sd min cpu <<<"$(python3 -c '
+import json, sys
+r = json.load(open(sys.argv[1]))["results"][0]
+print(r["mean"], r["stddev"] or 0, r["min"], r["user"] + r["system"])' "$work/hf_${cmd}_${file%.zem}.json")"
+  else
+    read -r mean sd min cpu <<<"$(python3 -c '
+import statistics, sys
+def sec(s):
+    p = [float(x) for x in s.split(":")]
+    return sum(v * 60 ** i for i, v in enumerate(reversed(p)))
+n = len(sys.argv[1:]) // 2
+w = [sec(s) for s in sys.argv[1:n + 1]]
+c = [float(s) for s in sys.argv[n + 1:]]
+print(statistics.mean(w), statistics.pstdev(w), min(w), statistics.mean(c))' "${walls[@]}" "${cpus[@]}")"
+  fi
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$file" "$cmd" "$lines" "$mean" "$sd" "$min" "$cpu" "$rss" >> "$work/results.tsv"
+done
+
+python3 - "$work/results.tsv" <<'PY'
+import sys
+rows = []
+for l in open(sys.argv[1]):
+    f, cmd, lines, mean, sd, mn, cpu, rss = l.rstrip("\n").split("\t")
+    rows.append((f, cmd, int(lines), float(mean), float(sd), float(mn), float(cpu), int(rss)))
+tiny = next((r for r in rows if r[0] == "tiny.zem"), None)
+t0 = tiny[3] if tiny else 0.0
+c0 = tiny[6] if tiny else 0.0
+
+print()
+print(f"{'file':<16}{'command':<9}{'lines':>8}{'wall s':>9}{'± sd':>8}{'min s':>8}{'cpu s':>8}"
+      f"{'lines/s':>10}{'lines/s*':>10}{'us/line*':>10}{'peak MiB':>10}")
+for f, cmd, lines, mean, sd, mn, cpu, rss in rows:
+    lps = lines / mean
+    if f == "tiny.zem":
+        net = per = float("nan")
+    else:
+        net = lines / (mean - t0) if mean > t0 else float("nan")
+        per = (cpu - c0) / lines * 1e6
+    print(f"{f:<16}{cmd:<9}{lines:>8}{mean:>9.4f}{sd:>8.4f}{mn:>8.4f}{cpu:>8.3f}"
+          f"{lps:>10,.0f}{net:>10,.0f}{per:>10.2f}{rss / 1024:>10.1f}")
+print("wall s: mean wall time of the whole process; cpu s: mean user+system time.")
+print("* without start-up: the tiny file's wall (lines/s*) or cpu (us/line*) time subtracted.")
+print("A linear pass keeps us/line* flat as the size grows.")
+
+by = {}
+for f, cmd, lines, mean, sd, mn, cpu, rss in rows:
+    if f != "tiny.zem":
+        by.setdefault(cmd, []).append((lines, cpu - c0, rss))
+print()
+for cmd, pts in by.items():
+    pts.sort()
+    for (l0, a, m0), (l1, b, m1) in zip(pts, pts[1:]):
+        print(f"{cmd:<8} {l0:>7} -> {l1:>7} lines (x{l1 / l0:.1f}): cpu x{b / a:.1f}, peak RSS x{m1 / m0:.1f}")
+PY
+
+# PROFILE=1: instruction counts under callgrind for `check` of every generated size (slow: ~1 min per 100k
+# lines). Exact and immune to machine load, so it shows which functions grow faster than the input.
+if [ "${PROFILE:-0}" = 1 ]; then
+  command -v valgrind >/dev/null || { echo "PROFILE=1 needs valgrind (apt-get install -y valgrind)" >&2; exit 1; }
+  echo
+  echo "callgrind, check: inclusive instructions of the heaviest functions"
+  for n in "${sizes[@]}"; do
+    out="$work/callgrind_check_$n.out"
+    valgrind --tool=callgrind --callgrind-out-file="$out" "$bin" check "$work/gen_$n.zem" >/dev/null 2>&1
+    echo "-- gen_$n.zem"
+    callgrind_annotate --inclusive=yes "$out" 2>/dev/null |
+      grep -E 'PROGRAM TOTALS|dravelin::(syntax::parse_program|compiler::(check_program|lower_program|link_program|resolve_callee|\(anonymous namespace\)::last_unit_named)|syntax::ast::Program::operator=)' |
+      sed -E 's/\(([^()]|\([^()]*\))*\)( \[.*\])?$//; s/\?\?\?://' | cut -c1-110
+  done
+fi
