@@ -1,8 +1,15 @@
 // Expression evaluation: one IR expression to a value, every outside effect handed to an `EffectHost`.
+//
+// Evaluation binds variables only in the `Scopes` it is given (comprehension names, in frames it pushes and pops
+// itself); a judgment, a call of a unit, a capability verb, `focus`, `trail`, a clock reading, a random draw and a
+// `log` line all go through the host. Every failure raised here is a non-retryable `type_error`; failures of the
+// host pass through unchanged, apart from a missing span being filled in at the few places listed with
+// `eval_expr`.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -37,6 +44,7 @@ struct JudgmentLogEntry {
   std::map<std::string, Value, std::less<>> fields;
   syntax::Span source;
   syntax::LogLevel level = syntax::LogLevel::Info;
+  friend bool operator==(const JudgmentLogEntry&, const JudgmentLogEntry&) = default;
 };
 
 class Scopes;
@@ -58,10 +66,32 @@ class EffectHost {
   virtual Result<Unit, RuntimeError> log(JudgmentLogEntry entry) = 0;
 };
 
+// The host under which the texts of a question are evaluated: a question is pure, so every effect is refused
+// with a `type_error`. Only the refusal of `log` carries a span (the log expression's); the others get theirs on
+// the way out.
+class QuestionHost final : public EffectHost {
+ public:
+  ValueResult judge(const ir::Judge& judge, Scopes& scopes) override;
+  ValueResult call(std::string_view callee, CallArguments args) override;
+  ValueResult call_verb(const CallTarget& target, std::string_view verb, CallArguments args) override;
+  ValueResult focus(const Value& text, std::string_view purpose, double max) override;
+  ValueResult trail(uint64_t count) override;
+  Result<std::string, RuntimeError> now() override;
+  Result<double, RuntimeError> random() override;
+  Result<Unit, RuntimeError> log(JudgmentLogEntry entry) override;
+};
+
+// Borrowed for one evaluation. `depth` counts the expressions being evaluated on the way down from the outermost
+// one; it starts at 0 and evaluation restores it on return.
 struct EvalContext {
   EffectHost& host;
   const Tokenizer& tokenizer;
+  uint32_t depth = 0;
 };
+
+// How deep expressions may nest before evaluation refuses them. Compiled programs stay far below it (the parser
+// bounds nesting); it protects the stack from IR built elsewhere, such as the program carried by a recording.
+inline constexpr uint32_t kMaxEvalDepth = 256;
 
 // The variables of one body: frames innermost last (never empty), the run's inputs (read only) and the names of
 // the capabilities visible to the module.
@@ -69,18 +99,30 @@ class Scopes {
  public:
   using Frame = std::map<std::string, Value, std::less<>>;
 
+  // One empty frame, no inputs, no capabilities.
   Scopes();
   explicit Scopes(Frame inputs);
 
+  // Replaces the capability set by these names.
   Scopes& with_capabilities(const std::vector<std::string>& names);
 
+  // The innermost frame's binding of the name, else the input of that name, else nullptr. Capabilities are not
+  // consulted.
   const Value* lookup(std::string_view name) const;
+  // Binds the name in the innermost frame, replacing a binding there.
   void define(std::string name, Value value);
+  // Rebinds the name in the innermost frame that binds it, else defines it in the innermost frame. Inputs are not
+  // consulted: assigning to an input's name makes a variable that hides it.
   void assign(std::string name, Value value);
+  // Sets the field at `path` inside the record held by the variable `root`, creating the last field when absent.
+  // Spanless `type_error`s; on failure nothing has changed.
   Result<Unit, RuntimeError> assign_path(std::string_view root, const std::vector<std::string>& path, Value value);
 
   void push_frame();
+  // Pops the innermost frame while more than one remains; the outermost frame is never popped.
   void pop_frame();
+
+  bool is_capability(std::string_view name) const { return capabilities_.count(name) != 0; }
 
   const std::vector<Frame>& frames() const { return frames_; }
   const Frame& inputs() const { return inputs_; }
@@ -92,9 +134,42 @@ class Scopes {
   std::set<std::string, std::less<>> capabilities_;
 };
 
+// Evaluates one expression. Sub-expressions go left to right and the first failure is the result.
+//
+// Errors raised by an expression carry its span. A spanless error receives a span only at these points: inside a
+// text's interpolation (the text's span), from reading a field (the field expression's), from indexing (the index
+// expression's), from unpacking in a comprehension (the comprehension's) and from a built-in, the host's `now`
+// and `random` included (the call's). Everywhere else errors pass outward unchanged.
 ValueResult eval_expr(EvalContext& context, const ir::Expr& expr, Scopes& scopes);
 
-// Binds loop or comprehension names to one element.
+// A call expression: its arguments left to right, then its callee, resolved as a built-in, a unit (through the
+// host's `call`), a capability verb or a handle verb. Part of `eval_expr`.
+ValueResult eval_call(EvalContext& context, const ir::Expr::Call& call, Scopes& scopes);
+
+// Binds loop or comprehension names to one element: one name takes the whole value; several take the items of a
+// list of exactly that length. Spanless `type_error` otherwise.
 Result<Unit, RuntimeError> unpack(Scopes& scopes, const std::vector<std::string>& names, const Value& value);
+
+// A field of a value, as `target.name` reads it. Spanless `type_error` when the kind has no such field.
+ValueResult read_field(const Value& value, std::string_view name);
+
+// An element of a list or an entry of a record, as `target[index]` reads it. Spanless `type_error`s.
+ValueResult index_value(const Value& target, const Value& index);
+
+// A text evaluated from an expression, with the name it came with.
+struct NamedText {
+  std::optional<std::string> name;
+  std::string text;
+  friend bool operator==(const NamedText&, const NamedText&) = default;
+};
+
+// The situations of a `rate` question's levels, each evaluated in order and rendered with `Value::to_text`, kept
+// with the level's name. The first failure ends the list and is the result.
+Result<std::vector<NamedText>, RuntimeError> eval_exprs_to_texts(EvalContext& context,
+                                                                 const std::vector<ir::RateLevel>& levels,
+                                                                 Scopes& scopes);
+
+// The error with `span` when it has none of its own.
+RuntimeError with_span_if_missing(RuntimeError error, const syntax::Span& span);
 
 }  // namespace dravelin::runtime

@@ -245,6 +245,11 @@ class Value {
   // The language's `==`.
   bool loosely_equals(const Value& other) const;
 
+  // The language's truthiness: none never; text, list and record when not empty; number and prob when not 0
+  // (NaN counts as true); a bool itself; choice, level, handle and pause_result always. Defined with the
+  // operators (operators.cpp).
+  bool truthy() const;
+
   // Structural equality.
   friend bool operator==(const Value& a, const Value& b);
 
