@@ -1,1 +1,0 @@
-// Placeholder so the runtime library has a source until its parts land.
