@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cli/display_width.h"
+#include "compiler/module_sources.h"
 #include "syntax/utf8.h"
 
 namespace dravelin::cli {
@@ -24,16 +25,6 @@ struct KeptStdin {
 KeptStdin& kept_stdin() {
   static KeptStdin kept;
   return kept;
-}
-
-bool is_valid_utf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const syntax::Utf8Char ch = syntax::decode_utf8(text, i);
-    // A real U+FFFD takes three bytes; one byte means the decoder gave up on a malformed sequence.
-    if (ch.code == syntax::kReplacementChar && ch.length == 1) return false;
-    i += ch.length;
-  }
-  return true;
 }
 
 // Line `number` (from 1) without its line ending and trailing carriage returns. A final line ending
@@ -131,16 +122,9 @@ std::optional<std::string_view> kept_stdin_text() {
 }
 
 std::optional<std::string> read_utf8_file(const std::string& path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) return std::nullopt;
-  std::string text;
-  char buffer[16384];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
-  // A directory opens fine and only fails on the read.
-  if (std::ferror(file.get())) return std::nullopt;
-  if (!is_valid_utf8(text)) return std::nullopt;
-  return text;
+  auto text = compiler::ModuleSources{}.read_text(path);
+  if (!text.ok()) return std::nullopt;
+  return std::move(text).value();
 }
 
 SourceCache::SourceCache(std::optional<std::string_view> stdin_text, SourceReader reader)
@@ -254,7 +238,7 @@ void write_report(std::string& out, SourceCache& sources, const Report& report) 
 
 std::string diagnostics_label(const std::filesystem::path& path) {
   const std::string& text = path.native();
-  return is_valid_utf8(text) ? text : std::string("<source>");
+  return syntax::is_valid_utf8(text) ? text : std::string("<source>");
 }
 
 std::string format_diagnostics(std::string_view label,

@@ -83,16 +83,6 @@ Result<std::string, ReadError> read_file(const fs::path& path) {
 
 }  // namespace
 
-bool is_valid_utf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    syntax::Utf8Char c = syntax::decode_utf8(text, i);
-    // The decoder marks a malformed byte as a one-byte U+FFFD; a well-formed U+FFFD takes three bytes.
-    if (c.code == syntax::kReplacementChar && c.length == 1) return false;
-    i += c.length;
-  }
-  return true;
-}
-
 std::string display_path(const fs::path& path) {
   const std::string& bytes = path.native();
   std::string out;

@@ -11,6 +11,7 @@
 
 #include "base/result.h"
 #include "syntax/diagnostic.h"
+#include "syntax/utf8.h"
 
 namespace dravelin::compiler {
 
@@ -52,7 +53,6 @@ std::filesystem::path canonical_path(const std::filesystem::path& path);
 // The path as text for messages and file names, malformed UTF-8 replaced by U+FFFD.
 std::string display_path(const std::filesystem::path& path);
 
-// Whether `text` is well-formed UTF-8.
-bool is_valid_utf8(std::string_view text);
+using syntax::is_valid_utf8;
 
 }  // namespace dravelin::compiler

@@ -82,15 +82,6 @@ rr::ReadResult<TokenizerKind> read_tokenizer(const json::Value& value) {
   return *kind;
 }
 
-bool is_valid_utf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const syntax::Utf8Char c = syntax::decode_utf8(text, i);
-    if (c.code == syntax::kReplacementChar && c.length == 1) return false;
-    i += c.length;
-  }
-  return true;
-}
-
 RuntimeError profile_error(std::string message) {
   return make_runtime_error(RuntimeErrorCode::ProfileMissing, std::move(message));
 }
@@ -183,14 +174,14 @@ ProfileMap bundled_profiles() {
 Result<ProfileMap, RuntimeError> load_profiles() {
   ProfileMap map = bundled_profiles();
   const char* path = std::getenv(std::string(kProfilesVariable).c_str());
-  if (path != nullptr && is_valid_utf8(path)) TRY(load_profiles_file(map, path));
+  if (path != nullptr && syntax::is_valid_utf8(path)) TRY(load_profiles_file(map, path));
   return map;
 }
 
 Result<Unit, RuntimeError> load_profiles_file(ProfileMap& map, std::string_view path) {
   const std::string file(path);
   auto text = read_file(file);
-  if (text.ok() && !is_valid_utf8(*text)) text = err(std::string("the file is not valid UTF-8"));
+  if (text.ok() && !syntax::is_valid_utf8(*text)) text = err(std::string("the file is not valid UTF-8"));
   if (!text.ok()) return err(profile_error("could not read the profiles file " + file + ": " + text.error()));
   auto profiles = parse_profiles(*text);
   if (!profiles.ok()) {

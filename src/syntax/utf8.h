@@ -52,6 +52,17 @@ inline Utf8Char decode_utf8(std::string_view text, size_t offset) {
   return {code, lead.need + 1};
 }
 
+// Whether `text` is well-formed UTF-8.
+inline bool is_valid_utf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const Utf8Char c = decode_utf8(text, i);
+    // The decoder marks a malformed byte as a one-byte U+FFFD; a well-formed U+FFFD takes three bytes.
+    if (c.code == kReplacementChar && c.length == 1) return false;
+    i += c.length;
+  }
+  return true;
+}
+
 inline void append_utf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
