@@ -1,5 +1,8 @@
 # `make demo` and `make test` do all the set-up on a fresh machine.
 JOBS ?= $(shell nproc)
+# ccache (when installed) keys on paths relative to the checkout, so another clone of the tree reuses its cache.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 TEST_DIR := build/test
 DEMO_DIR := build/release
 
