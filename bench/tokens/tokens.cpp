@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/tokenizer.h"
+#include "tokens/tokenizer.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ void cut_chunks(std::string_view text, std::vector<std::string_view>& chunks) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  using dravelin::runtime::TokenizerKind;
+  using dravelin::tokens::TokenizerKind;
   std::string name;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {

@@ -19,12 +19,14 @@
 #include "base/result.h"
 #include "ir/nodes.h"
 #include "runtime/runtime_error.h"
-#include "runtime/tokenizer.h"
+#include "tokens/tokenizer.h"
 #include "runtime/value.h"
 #include "syntax/diagnostic.h"
 #include "syntax/unit_enums.h"
 
 namespace dravelin::runtime {
+
+using tokens::Tokenizer;
 
 // The arguments of a call or verb call: positional in order; named by name, a repeated name keeping the later
 // value.

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "base/result.h"
-#include "runtime/answer.h"
+#include "zem/answer.h"
 #include "runtime/runtime_error.h"
-#include "runtime/size.h"
+#include "zem/size.h"
 
 namespace dravelin::zem {
 
@@ -21,7 +21,7 @@ namespace dravelin::zem {
 struct ZemResponse {
   std::optional<double> usd;  // the cost of the request; always set by the HTTPS client
   uint64_t tokens = 0;        // the reply's own count, else the client's count of the request body
-  std::vector<runtime::ZemAnswer> answers;  // one per question, in the group's question order
+  std::vector<ZemAnswer> answers;  // one per question, in the group's question order
   uint64_t latency_ms = 0;                  // the exchange alone, in whole milliseconds
 
   friend bool operator==(const ZemResponse&, const ZemResponse&) = default;
@@ -46,7 +46,7 @@ class ZemService {
  public:
   virtual ~ZemService() = default;
   // Blocks until the exchange is over.
-  virtual Result<ZemResponse, ZemError> ask(const runtime::RequestGroup& group) = 0;
+  virtual Result<ZemResponse, ZemError> ask(const RequestGroup& group) = 0;
 };
 
 }  // namespace dravelin::zem

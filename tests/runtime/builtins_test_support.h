@@ -9,10 +9,13 @@
 #include <utility>
 
 #include "runtime/builtins.h"
-#include "runtime/tokenizer.h"
+#include "tokens/tokenizer.h"
 #include "scripted_host.h"
 
 namespace dravelin::runtime::testing {
+
+using tokens::BpeEncoding;
+using tokens::TokenizerKind;
 
 inline Value num(double n) { return Value::number(n); }
 inline Value prob(double p) { return Value::prob(p); }

@@ -19,6 +19,9 @@
 namespace dravelin::runtime {
 namespace {
 
+using tokens::BpeEncoding;
+using tokens::TokenizerKind;
+
 namespace b = ir::build;
 using ir::Expr;
 using syntax::Span;

@@ -16,6 +16,9 @@
 namespace dravelin::runtime {
 namespace {
 
+using tokens::BpeEncoding;
+using tokens::TokenizerKind;
+
 namespace b = ir::build;
 using syntax::BinaryOp;
 using syntax::UnaryOp;

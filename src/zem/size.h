@@ -15,12 +15,12 @@
 
 #include "base/result.h"
 #include "json/value.h"
-#include "runtime/profile.h"
-#include "runtime/question.h"
+#include "zem/profile.h"
+#include "zem/question.h"
 #include "runtime/runtime_error.h"
-#include "runtime/tokenizer.h"
+#include "tokens/tokenizer.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
 
 // What one model-service request asks: the profile's model id, the questions in order, and the state they
 // are about (root name to JSON value, kept in key order).
@@ -58,4 +58,4 @@ Result<RequestSize, RuntimeError> check_request_size(const RequestGroup& group, 
 // The options of a confirmation that gives none of its own: "yes", then "no".
 std::vector<std::string> yes_no_labels();
 
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

@@ -1,4 +1,4 @@
-#include "runtime/zem_records.h"
+#include "json/record_read.h"
 
 #include <limits>
 #include <utility>
@@ -6,7 +6,7 @@
 #include "json/number_format.h"
 #include "json/reader.h"
 
-namespace dravelin::runtime::record_read {
+namespace dravelin::json::record_read {
 
 std::string invalid_sequence_message(const json::Value& value) {
   return json::invalid_type_message(value, "a sequence");
@@ -161,4 +161,4 @@ ReadResult<size_t> read_tag(const json::Value& value, std::string_view tag_key,
   return err(json::invalid_type_message(value, expecting));
 }
 
-}  // namespace dravelin::runtime::record_read
+}  // namespace dravelin::json::record_read

@@ -1,13 +1,13 @@
-#include "runtime/question.h"
+#include "zem/question.h"
 
 #include <array>
 #include <utility>
 
-#include "runtime/zem_records.h"
+#include "json/record_read.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
 
-namespace rr = record_read;
+namespace rr = json::record_read;
 
 namespace {
 
@@ -279,4 +279,4 @@ Result<Question, std::string> Question::from_content(const json::Value& value) {
 
 bool Question::slice_eq(const std::vector<Question>& a, const std::vector<Question>& b) { return a == b; }
 
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

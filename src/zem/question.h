@@ -20,7 +20,7 @@
 #include "json/value.h"
 #include "json/writer.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
 
 // Extra guidance taken from a judgment's detail block.
 struct Instruction {
@@ -125,4 +125,4 @@ struct Question {
   friend bool operator==(const Question&, const Question&) = default;
 };
 
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

@@ -7,10 +7,10 @@
 
 #include "json/reader.h"
 #include "json/writer.h"
-#include "runtime/answer.h"
-#include "runtime/question.h"
+#include "zem/answer.h"
+#include "zem/question.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
 namespace {
 
 json::Value parse(const std::string& text) {
@@ -342,4 +342,4 @@ TEST(RecordEquality, EveryFieldCounts) {
 }
 
 }  // namespace
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

@@ -1,4 +1,4 @@
-#include "runtime/profile.h"
+#include "zem/profile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "json/reader.h"
-#include "runtime/zem_records.h"
+#include "json/record_read.h"
 #include "syntax/utf8.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
 
-namespace rr = record_read;
+namespace rr = json::record_read;
 
 namespace {
 
@@ -216,4 +216,4 @@ Result<Profile, RuntimeError> resolve_profile(const std::optional<std::string>& 
   return find_profile(map, model ? std::string_view(*model) : kDefaultModel);
 }
 
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

@@ -1,7 +1,7 @@
 // Embeds the files of data/bpe with the assembler's .incbin, so the build copies megabytes of ranks without
 // compiling them as C++ arrays. DRAVELIN_BPE_DATA_DIR is set by the build, which also makes this file depend on
 // the data files.
-#include "runtime/bpe_tables.h"
+#include "tokens/bpe_tables.h"
 
 #ifndef DRAVELIN_BPE_DATA_DIR
 #error "DRAVELIN_BPE_DATA_DIR must name the data/bpe directory"
@@ -25,7 +25,7 @@ DRAVELIN_EMBED_FILE(dravelin_bpe_p50k, "p50k_base.bpe")
 DRAVELIN_EMBED_FILE(dravelin_bpe_r50k, "r50k_base.bpe")
 DRAVELIN_EMBED_FILE(dravelin_bpe_char_classes, "char_classes.bin")
 
-namespace dravelin::runtime::bpe {
+namespace dravelin::tokens::bpe {
 namespace {
 
 EmbeddedBytes between(const unsigned char* begin, const unsigned char* end) {
@@ -48,4 +48,4 @@ EmbeddedBytes embedded_char_classes() {
   return between(dravelin_bpe_char_classes_begin, dravelin_bpe_char_classes_end);
 }
 
-}  // namespace dravelin::runtime::bpe
+}  // namespace dravelin::tokens::bpe

@@ -22,9 +22,9 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/bpe_ranks.h"
+#include "tokens/bpe_ranks.h"
 
-namespace dravelin::runtime::bpe {
+namespace dravelin::tokens::bpe {
 
 enum class SplitPattern : uint8_t { R50k, Cl100k, O200k };
 
@@ -34,4 +34,4 @@ uint64_t count_tokens(SplitPattern pattern, const Ranks& ranks, std::string_view
 // The pieces themselves, in order; they cover the text without gaps.
 std::vector<std::string_view> split_pieces(SplitPattern pattern, std::string_view text);
 
-}  // namespace dravelin::runtime::bpe
+}  // namespace dravelin::tokens::bpe

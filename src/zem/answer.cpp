@@ -1,13 +1,13 @@
-#include "runtime/answer.h"
+#include "zem/answer.h"
 
 #include <array>
 #include <utility>
 
-#include "runtime/zem_records.h"
+#include "json/record_read.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
 
-namespace rr = record_read;
+namespace rr = json::record_read;
 
 namespace {
 
@@ -172,4 +172,4 @@ Result<ZemUsage, std::string> ZemUsage::visit_map(const json::Value& value) {
   return out;
 }
 
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

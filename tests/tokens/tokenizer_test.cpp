@@ -1,7 +1,7 @@
 // Token counting: the chars4 estimate, the tokenizer setting's names and JSON form, BPE counts against vectors
 // made with the published encodings, the hand-written pre-tokenisers against PCRE2 running the published split
 // patterns, shared encoders, and text that is not UTF-8.
-#include "runtime/tokenizer.h"
+#include "tokens/tokenizer.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
@@ -17,10 +17,10 @@
 #include "json/reader.h"
 #include "json/value.h"
 #include "json/writer.h"
-#include "runtime/bpe_encoder.h"
-#include "runtime/bpe_pretokenize.h"
+#include "tokens/bpe_encoder.h"
+#include "tokens/bpe_pretokenize.h"
 
-namespace dravelin::runtime {
+namespace dravelin::tokens {
 namespace {
 
 const std::vector<BpeEncoding> kAllEncodings = {
@@ -315,4 +315,4 @@ TEST(PreTokeniser, GivesThePiecesOfThePublishedPatterns) {
 }
 
 }  // namespace
-}  // namespace dravelin::runtime
+}  // namespace dravelin::tokens

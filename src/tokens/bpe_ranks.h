@@ -11,9 +11,9 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/bpe_tables.h"
+#include "tokens/bpe_tables.h"
 
-namespace dravelin::runtime::bpe {
+namespace dravelin::tokens::bpe {
 
 class Ranks {
  public:
@@ -101,4 +101,4 @@ class Ranks {
   uint32_t byte_rank_[256];
 };
 
-}  // namespace dravelin::runtime::bpe
+}  // namespace dravelin::tokens::bpe

@@ -1,10 +1,10 @@
-#include "runtime/bpe_pretokenize.h"
+#include "tokens/bpe_pretokenize.h"
 
 #include <array>
 
-#include "runtime/bpe_char_class.h"
+#include "tokens/bpe_char_class.h"
 
-namespace dravelin::runtime::bpe {
+namespace dravelin::tokens::bpe {
 namespace {
 
 constexpr uint16_t kOther = class_bit(kClassOther);
@@ -313,4 +313,4 @@ std::vector<std::string_view> split_pieces(SplitPattern pattern, std::string_vie
   return pieces;
 }
 
-}  // namespace dravelin::runtime::bpe
+}  // namespace dravelin::tokens::bpe

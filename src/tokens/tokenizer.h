@@ -21,7 +21,7 @@
 #include "json/reader.h"
 #include "json/value.h"
 
-namespace dravelin::runtime {
+namespace dravelin::tokens {
 
 // The byte-pair encodings; the order is their one-byte code.
 class BpeEncoding {
@@ -102,4 +102,4 @@ uint64_t count_chars4(std::string_view text);
 // too (each as a character of its own that is neither letter, number nor space), never refused.
 uint64_t count_bpe_tokens(BpeEncoding encoding, std::string_view text);
 
-}  // namespace dravelin::runtime
+}  // namespace dravelin::tokens

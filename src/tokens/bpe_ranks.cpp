@@ -1,11 +1,11 @@
-#include "runtime/bpe_ranks.h"
+#include "tokens/bpe_ranks.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 
-namespace dravelin::runtime::bpe {
+namespace dravelin::tokens::bpe {
 namespace {
 
 [[noreturn]] void corrupt_table(const char* what) {
@@ -150,4 +150,4 @@ size_t Ranks::merge_count_long(const unsigned char* p, size_t len) const {
   return parts;
 }
 
-}  // namespace dravelin::runtime::bpe
+}  // namespace dravelin::tokens::bpe

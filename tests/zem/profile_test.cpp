@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include "json/reader.h"
-#include "runtime/profile.h"
+#include "zem/profile.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
 namespace {
+
+using tokens::BpeEncoding;
 
 namespace fs = std::filesystem;
 
@@ -274,4 +276,4 @@ TEST_F(ProfilesTest, UnreadableOrInvalidFileInsertsNothing) {
 }
 
 }  // namespace
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

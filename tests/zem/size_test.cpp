@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/size.h"
+#include "zem/size.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
 namespace {
 
 Profile limits(uint64_t total, uint64_t per_question) {
@@ -49,8 +49,8 @@ TEST(RequestSizeMeasure, StateMembersAndQuestions) {
   std::string state;
   write_state_json(tie.state, state);
   EXPECT_EQ(state, R"({"a":"wxyz","b":"1234","c":"1"})");
-  EXPECT_EQ(size.state_tokens, count_chars4(state));
-  const uint64_t question_tokens = count_chars4(compact(noul));
+  EXPECT_EQ(size.state_tokens, tokens::count_chars4(state));
+  const uint64_t question_tokens = tokens::count_chars4(compact(noul));
   EXPECT_EQ(size.question_tokens, (std::vector<uint64_t>{question_tokens, question_tokens}));
   ASSERT_TRUE(size.largest_subject);
   EXPECT_EQ(size.largest_subject->first, "b");
@@ -109,7 +109,7 @@ TEST(RequestSizeLimits, BoundariesAndMessages) {
 
 TEST(RequestSizeLimits, CheckMeasuresWithTheProfilesTokenizer) {
   RequestGroup group{"zem-test", {Question::Noul{"t", "a", "c", std::nullopt}}, {{"a", "xyz"}}};
-  const uint64_t question = count_chars4(compact(group.questions[0]));
+  const uint64_t question = tokens::count_chars4(compact(group.questions[0]));
 
   auto fits = check_request_size(group, limits(3 + question, 3 + question));
   ASSERT_TRUE(fits.ok()) << fits.error().message;
@@ -125,4 +125,4 @@ TEST(RequestSizeLimits, CheckMeasuresWithTheProfilesTokenizer) {
 TEST(ConfirmOptions, YesThenNo) { EXPECT_EQ(yes_no_labels(), (std::vector<std::string>{"yes", "no"})); }
 
 }  // namespace
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

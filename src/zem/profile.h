@@ -20,9 +20,14 @@
 #include "json/value.h"
 #include "json/writer.h"
 #include "runtime/runtime_error.h"
-#include "runtime/tokenizer.h"
+#include "tokens/tokenizer.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
+
+using runtime::RuntimeError;
+using runtime::RuntimeErrorCode;
+using tokens::Tokenizer;
+using tokens::TokenizerKind;
 
 struct Profile {
   std::string model;     // the model id; sent as the request's model and named in limit messages
@@ -70,4 +75,4 @@ Result<Profile, RuntimeError> find_profile(const ProfileMap& map, std::string_vi
 Result<Profile, RuntimeError> resolve_profile(const std::optional<std::string>& model,
                                               const std::optional<std::string>& profiles_path);
 
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

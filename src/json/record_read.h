@@ -26,7 +26,7 @@
 #include "base/result.h"
 #include "json/value.h"
 
-namespace dravelin::runtime::record_read {
+namespace dravelin::json::record_read {
 
 template <class T>
 using ReadResult = Result<T, std::string>;
@@ -91,4 +91,4 @@ ReadResult<std::vector<T>> read_list(const json::Value& value, F&& read_element)
   return out;
 }
 
-}  // namespace dravelin::runtime::record_read
+}  // namespace dravelin::json::record_read

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <string_view>
 
-#include "runtime/bpe_pretokenize.h"
-#include "runtime/bpe_ranks.h"
-#include "runtime/bpe_tables.h"
-#include "runtime/tokenizer.h"
+#include "tokens/bpe_pretokenize.h"
+#include "tokens/bpe_ranks.h"
+#include "tokens/bpe_tables.h"
+#include "tokens/tokenizer.h"
 
-namespace dravelin::runtime::bpe {
+namespace dravelin::tokens::bpe {
 
 class Encoder {
  public:
@@ -38,4 +38,4 @@ const Encoder& encoder_for(BpeEncoding encoding);
 // How many encoders this process has built so far.
 size_t encoders_built();
 
-}  // namespace dravelin::runtime::bpe
+}  // namespace dravelin::tokens::bpe

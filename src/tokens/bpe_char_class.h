@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace dravelin::runtime::bpe {
+namespace dravelin::tokens::bpe {
 
 // The numbering of data/bpe/char_classes.bin.
 enum CharClass : uint8_t {
@@ -41,4 +41,4 @@ class CharClasses {
   std::vector<uint8_t> blocks_;     // 256 classes per distinct block
 };
 
-}  // namespace dravelin::runtime::bpe
+}  // namespace dravelin::tokens::bpe

@@ -1,11 +1,11 @@
-#include "runtime/bpe_encoder.h"
+#include "tokens/bpe_encoder.h"
 
 #include <atomic>
 #include <mutex>
 
-#include "runtime/bpe_char_class.h"
+#include "tokens/bpe_char_class.h"
 
-namespace dravelin::runtime::bpe {
+namespace dravelin::tokens::bpe {
 namespace {
 
 struct EncoderSlot {
@@ -62,4 +62,4 @@ const Encoder& encoder_for(BpeEncoding encoding) {
 
 size_t encoders_built() { return g_built.load(std::memory_order_relaxed); }
 
-}  // namespace dravelin::runtime::bpe
+}  // namespace dravelin::tokens::bpe

@@ -1,4 +1,4 @@
-#include "runtime/size.h"
+#include "zem/size.h"
 
 #include <algorithm>
 #include <limits>
@@ -6,7 +6,7 @@
 #include "json/number_format.h"
 #include "json/writer.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
 
 namespace {
 
@@ -128,4 +128,4 @@ Result<RequestSize, RuntimeError> check_request_size(const RequestGroup& group, 
 
 std::vector<std::string> yes_no_labels() { return {"yes", "no"}; }
 
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

@@ -1,10 +1,10 @@
-#include "runtime/tokenizer.h"
+#include "tokens/tokenizer.h"
 
 #include <array>
 
-#include "runtime/bpe_encoder.h"
+#include "tokens/bpe_encoder.h"
 
-namespace dravelin::runtime {
+namespace dravelin::tokens {
 namespace {
 
 // The eight setting texts, indexed by code.
@@ -99,4 +99,4 @@ uint64_t count_bpe_tokens(BpeEncoding encoding, std::string_view text) {
   return bpe::encoder_for(encoding).count(text);
 }
 
-}  // namespace dravelin::runtime
+}  // namespace dravelin::tokens

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace dravelin::runtime::bpe {
+namespace dravelin::tokens::bpe {
 
 // The four rank tables; several encodings share one.
 enum class RankTable : uint8_t { O200k, Cl100k, P50k, R50k };
@@ -20,4 +20,4 @@ struct EmbeddedBytes {
 EmbeddedBytes embedded_rank_table(RankTable table);
 EmbeddedBytes embedded_char_classes();
 
-}  // namespace dravelin::runtime::bpe
+}  // namespace dravelin::tokens::bpe

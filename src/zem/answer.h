@@ -19,7 +19,7 @@
 #include "json/value.h"
 #include "json/writer.h"
 
-namespace dravelin::runtime {
+namespace dravelin::zem {
 
 // The service's probability per option key, ordered by key bytes.
 using Probabilities = std::map<std::string, double>;
@@ -83,4 +83,4 @@ struct ZemUsage {
   friend bool operator==(const ZemUsage&, const ZemUsage&) = default;
 };
 
-}  // namespace dravelin::runtime
+}  // namespace dravelin::zem

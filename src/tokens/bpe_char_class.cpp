@@ -1,4 +1,4 @@
-#include "runtime/bpe_char_class.h"
+#include "tokens/bpe_char_class.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,9 +6,9 @@
 #include <map>
 #include <string>
 
-#include "runtime/bpe_tables.h"
+#include "tokens/bpe_tables.h"
 
-namespace dravelin::runtime::bpe {
+namespace dravelin::tokens::bpe {
 namespace {
 
 constexpr uint32_t kCodePoints = 0x110000;
@@ -63,4 +63,4 @@ CharClasses::CharClasses() {
   }
 }
 
-}  // namespace dravelin::runtime::bpe
+}  // namespace dravelin::tokens::bpe
