@@ -167,6 +167,18 @@ TEST_F(ZemClientTest, AnswersEveryQuestionType) {
   EXPECT_EQ(response->tokens, (body.size() + 3) / 4 + 15);
   EXPECT_DOUBLE_EQ(*response->usd, static_cast<double>(response->tokens) / 1e6 * 0.042);
 
+  // The local service answers from the questions alone, so later tests can rely on its answers: another
+  // instance, over plain HTTP, gives the same ones.
+  ZemServerOptions plain_options;
+  plain_options.tls = false;
+  auto plain = ZemServer::start(plain_options);
+  ASSERT_TRUE(plain.ok()) << plain.error();
+  auto plain_client = client((*plain)->url("/v1/quorent", "127.0.0.1"));
+  ASSERT_NE(plain_client, nullptr);
+  auto again = plain_client->ask(group);
+  ASSERT_TRUE(again.ok()) << again.error().message;
+  EXPECT_EQ(again->answers, response->answers);
+
   const std::vector<json::Value> seen = my_requests();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].find("method")->as_string(), "POST");
