@@ -19,6 +19,7 @@
 
 #include "json/reader.h"
 #include "support/zem_server.h"
+#include "zem/answers.h"
 #include "zem/client.h"
 #include "zem/wire.h"
 
@@ -57,6 +58,18 @@ zem::RequestGroup typical_group() {
   while (body.size() < 1800) body += "The checkout page returns an error after the last deploy; customers cannot pay. ";
   group.state.set("ticket", json::Object{{"body", body}, {"title", "checkout broken"}, {"id", 4711}});
   return group;
+}
+
+// How the typical group's answers become values, as request assembly would give them.
+std::vector<zem::AnswerSpec> typical_specs() {
+  using K = zem::AnswerKind;
+  return {
+      {"urgent", false, 1, K{K::Prob{}}, false},
+      {"angry", false, 1, K{K::Prob{}}, false},
+      {"kind", false, 1, K{K::Choice{{"bug", "question", "billing", "other"}}}, false},
+      {"team", false, 1, K{K::Choice{{"web", "api", "ops"}}}, false},
+      {"severity", false, 1, K{K::Level{{"low", "mid", "high"}, 3}}, false},
+  };
 }
 
 // A reply like the service's for the typical group.
@@ -207,12 +220,15 @@ int main(int argc, char** argv) {
   size_t sink = 0;
   const double build_us = per_call_us(calls, [&] { sink += zem::write_request_body(group).size(); });
   const std::string reply = typical_reply();
+  const std::vector<zem::AnswerSpec> specs = typical_specs();
+  const zem::RandomSource no_draws = [] { return Result<double, runtime::RuntimeError>(0.0); };
   const double read_us = per_call_us(calls, [&] {
     auto parsed = json::parse_json_value(reply);
     auto answers = zem::parse_response(*parsed, group);
-    sink += answers->answers.size();
+    auto values = zem::answers_to_values(specs, answers->answers, false, no_draws);
+    sink += values->values.size();
   });
   std::printf("build request body  %.2f us\n", build_us);
-  std::printf("reply to answers    %.2f us  (JSON text to ZemAnswer list, usage included)\n", read_us);
+  std::printf("reply to values     %.2f us  (JSON text to answers to prob, choice and level values)\n", read_us);
   return sink == 0 ? 1 : 0;
 }
