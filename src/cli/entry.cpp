@@ -8,6 +8,7 @@
 #include "cli/command.h"
 #include "cli/compile_commands.h"
 #include "cli/error.h"
+#include "cli/setup.h"
 
 namespace dravelin::cli {
 namespace {
@@ -37,7 +38,7 @@ int dispatch(const Cli& cli) {
                         [](const Run&) { return not_available("run"); },
                         [](const Replay&) { return not_available("replay"); },
                         [](const Serve&) { return not_available("serve"); },
-                        [](const Setup&) { return not_available("setup"); },
+                        [](const Setup& c) { return run_setup(c); },
                         [](const Lsp&) { return not_available("lsp"); },
                     },
                     cli.command);
