@@ -39,6 +39,9 @@ Result<Fd, int> open_real_dir(int at, const std::string& name) {
 }
 
 bool file_has_content(int dir, const std::string& name, std::string_view bytes) {
+  // Looked at first so that a FIFO or a device is not even opened; the open below checks again.
+  struct stat named {};
+  if (::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)) return false;
   const int raw = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (raw < 0) return false;
   const Fd fd(raw);
