@@ -69,6 +69,7 @@ struct DiskLimits {
 struct WalkBudget {
   size_t max_files;
   size_t entries_left;
+  bool exhausted = false;  // an entry was left unlisted: the walk is over
 };
 
 // Appends the ".zem" files below `directory` in name order, depth first, skipping hidden directories,

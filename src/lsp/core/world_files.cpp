@@ -65,7 +65,10 @@ void scan_source_files(const fs::path& directory, std::vector<fs::path>& files, 
   std::vector<fs::directory_entry> entries;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    if (budget.entries_left == 0) break;
+    if (budget.entries_left == 0) {
+      budget.exhausted = true;
+      break;
+    }
     --budget.entries_left;
     entries.push_back(*it);
   }
@@ -73,7 +76,7 @@ void scan_source_files(const fs::path& directory, std::vector<fs::path>& files, 
     return a.path().filename().native() < b.path().filename().native();
   });
   for (const fs::directory_entry& entry : entries) {
-    if (files.size() >= budget.max_files) return;
+    if (files.size() >= budget.max_files || budget.exhausted) return;
     const fs::file_status status = entry.symlink_status(ec);
     if (ec) continue;
     if (fs::is_directory(status)) {
@@ -112,7 +115,7 @@ AnalysisPtr World::analysis_for_path(const fs::path& path) {
 const std::vector<fs::path>& World::workspace_files() {
   if (!workspace_files_) {
     std::vector<fs::path> files;
-    WalkBudget budget{limits_.max_workspace_files, limits_.max_walk_entries};
+    WalkBudget budget{limits_.max_workspace_files, limits_.max_walk_entries, false};
     for (const fs::path& root : workspace_roots_) scan_source_files(root, files, budget);
     workspace_files_ = std::move(files);
   }
