@@ -42,7 +42,6 @@ TEST(Program, SubcommandsNotYetBuiltEndAtTheCommonErrorExit) {
       {"replay", "r.jsonl"},
       {"serve"},
       {"setup", "--agent", "codex"},
-      {"lsp"},
   };
   for (const auto& args : commands) {
     SCOPED_TRACE(args.front());
