@@ -58,7 +58,8 @@ std::optional<ResolvedSymbol> World::resolve_unit(const AnalysisPtr& analysis, c
   if (path.size() == 1) {
     if (analysis->index)
       if (auto id = unit_named(*analysis->index, path[0])) return ResolvedSymbol{analysis, *id};
-    if (auto id = unit_named(*prelude_->index, path[0])) return ResolvedSymbol{prelude_, *id};
+    if (prelude_->index)
+      if (auto id = unit_named(*prelude_->index, path[0])) return ResolvedSymbol{prelude_, *id};
     return std::nullopt;
   }
   AnalysisPtr module = resolve_module(analysis, std::span(path).first(path.size() - 1));

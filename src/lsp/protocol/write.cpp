@@ -96,6 +96,7 @@ json::Value server_capabilities(PositionEncoding encoding) {
   });
 }
 
+// The server is the `dravelin` command and reports the command's version.
 json::Value initialize_result(PositionEncoding encoding) {
   return object({{"capabilities", server_capabilities(encoding)},
                  {"serverInfo", object({{"name", "dravelin"}, {"version", "0.1.2"}})}});

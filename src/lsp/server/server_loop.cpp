@@ -23,7 +23,6 @@ using transport::Connection;
 using transport::Message;
 using transport::Notification;
 using transport::Request;
-using transport::Response;
 
 // How long the server waits for `exit` once it has answered `shutdown`.
 constexpr std::chrono::seconds kExitWait{30};

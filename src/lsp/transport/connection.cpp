@@ -61,11 +61,8 @@ class StdioConnection final : public Connection {
     return outgoing_.send(std::move(message));
   }
 
-  void release(Message message) override {
-    if (!released_.send(std::move(message))) {
-      // The releasing thread has ended; the message is freed here instead.
-    }
-  }
+  // Once the releasing thread has ended the message is simply freed here.
+  void release(Message message) override { released_.send(std::move(message)); }
 
   std::optional<std::string> join() override {
     if (joined_) return error_;
