@@ -9,6 +9,7 @@
 #include "cli/command.h"
 #include "cli/compile_commands.h"
 #include "cli/error.h"
+#include "cli/setup.h"
 #include "lsp/server.h"
 
 namespace dravelin::cli {
@@ -45,7 +46,7 @@ int dispatch(const Cli& cli) {
                         [](const Run&) { return not_available("run"); },
                         [](const Replay&) { return not_available("replay"); },
                         [](const Serve&) { return not_available("serve"); },
-                        [](const Setup&) { return not_available("setup"); },
+                        [](const Setup& c) { return run_setup(c); },
                         [](const Lsp&) { return run_lsp(); },
                     },
                     cli.command);
