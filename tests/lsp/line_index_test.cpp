@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct PositionCase {
   size_t offset;
   Position expected;
 };
+// Cases show their names in test listings, not their bytes.
+void PrintTo(const PositionCase& c, std::ostream* os) { *os << c.name; }
 
 class OffsetToPosition : public testing::TestWithParam<PositionCase> {};
 
@@ -61,6 +64,7 @@ struct OffsetCase {
   Position position;
   size_t expected;
 };
+void PrintTo(const OffsetCase& c, std::ostream* os) { *os << c.name; }
 
 class PositionToOffset : public testing::TestWithParam<OffsetCase> {};
 
@@ -112,6 +116,7 @@ struct NegotiationCase {
   std::optional<std::vector<std::string>> offered;
   E expected;
 };
+void PrintTo(const NegotiationCase& c, std::ostream* os) { *os << c.name; }
 
 class Negotiation : public testing::TestWithParam<NegotiationCase> {};
 

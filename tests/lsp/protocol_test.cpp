@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "json/reader.h"
@@ -18,6 +19,8 @@ struct OptionsCase {
   std::string json;
   Options expected;
 };
+// Cases show their names in test listings, not their bytes.
+void PrintTo(const OptionsCase& c, std::ostream* os) { *os << c.name; }
 
 class InitializationOptions : public testing::TestWithParam<OptionsCase> {};
 
@@ -45,6 +48,7 @@ struct ParamsCase {
   std::string json;
   std::string error;
 };
+void PrintTo(const ParamsCase& c, std::ostream* os) { *os << c.name; }
 
 class PositionParamsErrors : public testing::TestWithParam<ParamsCase> {};
 

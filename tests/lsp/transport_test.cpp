@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ struct BadFrame {
   std::string bytes;
   std::string error;
 };
+// Cases show their names in test listings, not their bytes.
+void PrintTo(const BadFrame& c, std::ostream* os) { *os << c.name; }
 
 class FramingErrors : public testing::TestWithParam<BadFrame> {};
 
@@ -92,6 +95,7 @@ struct BadMessage {
   int64_t code;
   json::Value id;
 };
+void PrintTo(const BadMessage& c, std::ostream* os) { *os << c.name; }
 
 class MalformedMessages : public testing::TestWithParam<BadMessage> {};
 

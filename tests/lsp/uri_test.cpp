@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace dravelin::lsp {
@@ -13,6 +14,8 @@ struct UriCase {
   std::string uri;
   std::optional<std::string> path;
 };
+// Cases show their names in test listings, not their bytes.
+void PrintTo(const UriCase& c, std::ostream* os) { *os << c.name; }
 
 class UriToPath : public testing::TestWithParam<UriCase> {};
 
