@@ -114,6 +114,7 @@ TEST(SymbolIndex, DeclaresTheHeaderTheUnitsTheirMembersAndTheImports) {
                 "module web | use \"lib/web.zem\" as web with browser: page, shell",
                 "parameter request < classify | request",
                 "judgment_result kind < classify | kind = request.body pick",
+                "label bug < kind | bug \"a defect\"",
                 "judgment_result urgent < classify | urgent = request feels \"someone is blocked\"",
                 "parameter text < summary | text",
                 "parameter limit < summary | limit",
@@ -153,10 +154,12 @@ TEST(SymbolIndex, RecordsDeclaringAndReferringOccurrencesInTextOrder) {
                 "url parameter local url decl",
                 "depth parameter local depth decl",
             }));
-  EXPECT_EQ(Strings(all.end() - 12, all.end()),
+  EXPECT_EQ(Strings(all.end() - 14, all.end()),
             (Strings{
                 "waiting machine_state local waiting",
                 "status field local status decl",
+                "ticket parameter local ticket",
+                "status field unresolved",
                 "waiting machine_state local waiting decl",
                 "answered machine_event local answered decl",
                 "review machine_state local review",

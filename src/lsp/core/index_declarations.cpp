@@ -31,6 +31,10 @@ std::optional<std::string> plain_path(const ast::TextLit& path) {
   return text;
 }
 
+bool is_word_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
 }  // namespace
 
 SymbolId Builder::push(DeclaredSymbol symbol) {
@@ -73,6 +77,12 @@ Span Builder::sub_span(const Span& from, size_t start, size_t end) const {
     return syntax::Pos{from.start.line, column, static_cast<uint32_t>(offset)};
   };
   return Span{at(start), at(end)};
+}
+
+Span Builder::word_span(const Span& from, size_t start) const {
+  size_t end = std::min(start, text_.size());
+  while (end < text_.size() && is_word_byte(text_[end])) ++end;
+  return sub_span(from, start, end);
 }
 
 void Builder::declare_program(const ast::Program& program) {
@@ -191,6 +201,8 @@ void Builder::index_params(const std::vector<ast::DefParam>& params, SymbolId un
         OccurrenceRole::Parameter);
     names_[param.name] = NameBinding{id, shape::Opaque{}};
   }
+  for (const ast::DefParam& param : params)
+    if (param.default_value) walk_expr(*param.default_value, false);
 }
 
 void Builder::index_judgment(const ast::Judgment& judgment, SymbolId unit) {
@@ -204,21 +216,27 @@ void Builder::index_judgment(const ast::Judgment& judgment, SymbolId unit) {
     const SymbolId id = declare(DeclaredSymbol{unit, result.name, first_line(result.span), result.name_span,
                                                result.span, DeclKind::JudgmentResult, 0},
                                 OccurrenceRole::Field);
+    // The result is not yet a name inside its own question.
+    walk_judge(result.question, id);
     names_[result.name] = NameBinding{id, shape::Opaque{}};
   }
+  for (const ast::JudgmentLog& log : judgment.logs) walk_expr(log.log, false);
 }
 
 void Builder::index_machine(const ast::Machine& machine, SymbolId unit) {
   index_params(machine.params, unit);
+  index_keys(machine.budget, machine.thresholds);
+  if (machine.goal) walk_expr(*machine.goal, false);
   std::vector<SymbolId> observed;
   for (const ast::ShapeField& field : machine.observe) {
     observed.push_back(declare(DeclaredSymbol{unit, field.name, first_line(field.span), field.name_span,
                                               field.span, DeclKind::ShapedField, 0},
                                OccurrenceRole::Field));
+    walk_expr(field.value, false);
   }
   names_["obs"] = NameBinding{std::nullopt, shape::Record{std::move(observed)}};
 
-  std::map<std::string, SymbolId> first_state;
+  std::map<std::string, SymbolId, std::less<>> first_state;
   std::vector<SymbolId> states;
   for (const ast::MachineState& state : machine.states) {
     const SymbolId id = declare(DeclaredSymbol{unit, state.name, first_line(state.span), state.name_span,
@@ -233,28 +251,45 @@ void Builder::index_machine(const ast::Machine& machine, SymbolId unit) {
     return ref::Local{found->second};
   };
   if (machine.initial) occur(state_target(machine.initial->name), machine.initial->span, OccurrenceRole::MachineState);
+  // Every action block's variables exist before any event is walked, whichever event assigns them first.
+  for (const ast::MachineState& state : machine.states)
+    for (const ast::Transition& event : state.transitions)
+      if (event.body) declare_pass(*event.body);
   for (size_t s = 0; s < machine.states.size(); ++s) {
     for (const ast::Transition& event : machine.states[s].transitions) {
       declare(DeclaredSymbol{states[s], event.event, first_line(event.span), event.event_span, event.span,
                              DeclKind::MachineEvent, 0},
               OccurrenceRole::MachineEvent);
+      if (event.when) walk_expr(*event.when, false);
       occur(state_target(event.target), event.target_span, OccurrenceRole::MachineState);
+      if (event.body) walk_pass(*event.body);
     }
   }
 }
 
 void Builder::index_unit(const ast::Unit& unit, SymbolId symbol) {
   names_.clear();
+  current_unit_ = symbol;
   std::visit(Overloaded{
                  [&](const ast::Judgment& judgment) { index_judgment(judgment, symbol); },
-                 [&](const ast::Task& task) { index_params(task.params, symbol); },
-                 [&](const ast::Def& def) { index_params(def.params, symbol); },
+                 [&](const ast::Task& task) {
+                   index_params(task.params, symbol);
+                   index_keys(task.budget, task.thresholds);
+                   declare_pass(task.body);
+                   walk_pass(task.body);
+                 },
+                 [&](const ast::Def& def) {
+                   index_params(def.params, symbol);
+                   declare_pass(def.body);
+                   walk_pass(def.body);
+                 },
                  [&](const ast::Machine& machine) { index_machine(machine, symbol); },
              },
              unit.node);
   const Span span = std::visit([](const auto& u) { return u.span; }, unit.node);
   index_.scopes.push_back(UnitScope{symbol, span, std::move(names_)});
   names_.clear();
+  current_unit_.reset();
 }
 
 SymbolIndex Builder::build(const ast::Program& program) {

@@ -194,7 +194,7 @@ struct ImportAlias {
 struct UnitScope {
   SymbolId unit = 0;
   syntax::Span span;
-  std::map<std::string, NameBinding> bindings;  // the unit's names as they stand at its end
+  std::map<std::string, NameBinding, std::less<>> bindings;  // the unit's names as they stand at its end
   friend bool operator==(const UnitScope&, const UnitScope&) = default;
 };
 
@@ -211,9 +211,9 @@ struct SymbolIndex {
   std::vector<UnitScope> scopes;        // in unit order
   std::vector<ImportAlias> imports;     // in `use` order
   std::vector<LogSpan> log_spans;
-  std::map<std::string, SymbolId> unit_names;        // the first unit of each name
-  std::map<std::string, SymbolId> capability_names;  // the last capability of each name
-  std::map<std::string, NameBinding> program_names;  // inputs and outputs, the last of each name
+  std::map<std::string, SymbolId, std::less<>> unit_names;        // the first unit of each name
+  std::map<std::string, SymbolId, std::less<>> capability_names;  // the last capability of each name
+  std::map<std::string, NameBinding, std::less<>> program_names;  // inputs and outputs, the last of each name
 
   // The symbols whose parent is `parent` (none: the top-level symbols), by span start, declaration order
   // kept among equal starts.
