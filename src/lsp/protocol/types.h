@@ -82,6 +82,39 @@ struct FoldingRange {
   friend bool operator==(const FoldingRange&, const FoldingRange&) = default;
 };
 
+// A hover's Markdown text and the range it explains.
+struct Hover {
+  std::string markdown;
+  Range range;
+  friend bool operator==(const Hover&, const Hover&) = default;
+};
+
+// The protocol's CompletionItemKind numbers used by completion.
+enum class CompletionItemKind : uint8_t {
+  Method = 2,
+  Function = 3,
+  Field = 5,
+  Variable = 6,
+  Class = 7,
+  Interface = 8,
+  Module = 9,
+  Enum = 13,
+  Keyword = 14,
+  EnumMember = 20,
+  Constant = 21,
+};
+
+// An item is inserted as its label.
+struct CompletionItem {
+  std::string label;
+  CompletionItemKind kind = CompletionItemKind::Keyword;
+  std::optional<std::string> detail;
+  std::optional<std::string> documentation;      // Markdown
+  std::optional<std::string> sort_text;
+  std::optional<std::string> label_description;  // labelDetails.description
+  friend bool operator==(const CompletionItem&, const CompletionItem&) = default;
+};
+
 // One entry of a didChange: a replacement of a range, or of the whole text when there is no range.
 struct ContentChange {
   std::optional<Range> range;

@@ -72,6 +72,28 @@ json::Value to_json(const FoldingRange& range) {
   return out;
 }
 
+json::Value to_json(const Hover& hover) {
+  return object({{"contents", object({{"kind", "markdown"}, {"value", hover.markdown}})},
+                 {"range", to_json(hover.range)}});
+}
+
+json::Value to_json(const CompletionItem& item) {
+  json::Value out = object({{"label", item.label}});
+  if (item.label_description) add(out, "labelDetails", object({{"description", *item.label_description}}));
+  add(out, "kind", static_cast<uint32_t>(item.kind));
+  if (item.detail) add(out, "detail", *item.detail);
+  if (item.documentation) add(out, "documentation", object({{"kind", "markdown"}, {"value", *item.documentation}}));
+  if (item.sort_text) add(out, "sortText", *item.sort_text);
+  return out;
+}
+
+json::Value semantic_tokens_result(const std::vector<uint32_t>& data) {
+  json::Array numbers;
+  numbers.reserve(data.size());
+  for (uint32_t n : data) numbers.emplace_back(n);
+  return object({{"data", json::Value(std::move(numbers))}});
+}
+
 json::Value publish_diagnostics_params(const std::string& uri, const std::vector<LspDiagnostic>& diagnostics,
                                        std::optional<int32_t> version) {
   json::Value out = object({{"uri", uri}, {"diagnostics", to_json_array(diagnostics)}});

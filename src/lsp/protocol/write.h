@@ -2,6 +2,7 @@
 // left out.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,11 @@ json::Value to_json(const Location& location);
 json::Value to_json(const LspDiagnostic& diagnostic);
 json::Value to_json(const DocumentSymbol& symbol);
 json::Value to_json(const FoldingRange& range);
+json::Value to_json(const Hover& hover);
+json::Value to_json(const CompletionItem& item);
+
+// {"data": [...]}: the five integers of every token, flattened.
+json::Value semantic_tokens_result(const std::vector<uint32_t>& data);
 
 template <class T>
 json::Value to_json_array(const std::vector<T>& items) {

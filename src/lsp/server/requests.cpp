@@ -1,8 +1,13 @@
 #include "lsp/server/requests.h"
 
+#include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "lsp/core/navigate.h"
 #include "lsp/core/outline.h"
+#include "lsp/core/semantic.h"
 #include "lsp/protocol/read.h"
 #include "lsp/protocol/write.h"
 
@@ -11,55 +16,79 @@ namespace {
 
 using protocol::ReadResult;
 
+// What a request reads and fills: the World, and completion's last patched analysis.
+struct Session {
+  World& world;
+  PatchedAnalyses& patched;
+};
+
 // The result of a request, or the message of params that did not read.
-using Handler = ReadResult<json::Value> (*)(World& world, const json::Value& params);
+using Handler = ReadResult<json::Value> (*)(Session& session, const json::Value& params);
 
-// Hover, definition, references, completion and highlighting read the names that the body walk of the symbol
-// index records; until it records them, each answers that it knows nothing at that place.
+// The analysis and byte offset a position request is about; nothing for a document that is not open.
+struct At {
+  AnalysisPtr analysis;
+  size_t offset = 0;
+};
 
-ReadResult<json::Value> hover(World&, const json::Value& params) {
-  TRY(protocol::read_position_params(params, "HoverParams"));
-  return json::Value();
-}
-
-ReadResult<json::Value> definition(World& world, const json::Value& params) {
-  protocol::PositionParams p = TRY(protocol::read_position_params(params, "GotoDefinitionParams"));
-  if (!world.analysis(p.uri)) return json::Value();
-  return json::Value::array();
-}
-
-ReadResult<json::Value> references(World& world, const json::Value& params) {
-  protocol::ReferenceParams p = TRY(protocol::read_reference_params(params));
-  if (!world.analysis(p.uri)) return json::Value();
-  return json::Value::array();
-}
-
-ReadResult<json::Value> completion(World& world, const json::Value& params) {
-  protocol::PositionParams p = TRY(protocol::read_position_params(params, "CompletionParams"));
-  if (!world.analysis(p.uri)) return json::Value();
-  return json::Value::array();
-}
-
-ReadResult<json::Value> folding_range(World& world, const json::Value& params) {
-  protocol::DocumentParams p = TRY(protocol::read_document_params(params, "FoldingRangeParams"));
+std::optional<At> locate(World& world, const protocol::PositionParams& p) {
   AnalysisPtr analysis = world.analysis(p.uri);
+  if (!analysis) return std::nullopt;
+  const size_t offset = analysis->line_index.offset(analysis->text, p.position);
+  return At{std::move(analysis), offset};
+}
+
+ReadResult<json::Value> hover(Session& s, const json::Value& params) {
+  protocol::PositionParams p = TRY(protocol::read_position_params(params, "HoverParams"));
+  std::optional<At> at = locate(s.world, p);
+  if (!at) return json::Value();
+  std::optional<Hover> result = lsp::hover(s.world, at->analysis, at->offset);
+  if (!result) return json::Value();
+  return protocol::to_json(*result);
+}
+
+ReadResult<json::Value> definition(Session& s, const json::Value& params) {
+  protocol::PositionParams p = TRY(protocol::read_position_params(params, "GotoDefinitionParams"));
+  std::optional<At> at = locate(s.world, p);
+  if (!at) return json::Value();
+  return protocol::to_json_array(goto_definition(s.world, at->analysis, at->offset));
+}
+
+ReadResult<json::Value> references(Session& s, const json::Value& params) {
+  protocol::ReferenceParams p = TRY(protocol::read_reference_params(params));
+  std::optional<At> at = locate(s.world, protocol::PositionParams{p.uri, p.position});
+  if (!at) return json::Value();
+  return protocol::to_json_array(find_references(s.world, at->analysis, at->offset, p.include_declaration));
+}
+
+ReadResult<json::Value> completion(Session& s, const json::Value& params) {
+  protocol::PositionParams p = TRY(protocol::read_position_params(params, "CompletionParams"));
+  std::optional<At> at = locate(s.world, p);
+  if (!at) return json::Value();
+  return protocol::to_json_array(complete(s.world, at->analysis, at->offset, s.patched));
+}
+
+ReadResult<json::Value> folding_range(Session& s, const json::Value& params) {
+  protocol::DocumentParams p = TRY(protocol::read_document_params(params, "FoldingRangeParams"));
+  AnalysisPtr analysis = s.world.analysis(p.uri);
   if (!analysis) return json::Value();
   return protocol::to_json_array(folding_ranges(analysis->parse.lex));
 }
 
-ReadResult<json::Value> document_symbol(World& world, const json::Value& params) {
+ReadResult<json::Value> document_symbol(Session& s, const json::Value& params) {
   protocol::DocumentParams p = TRY(protocol::read_document_params(params, "DocumentSymbolParams"));
-  AnalysisPtr analysis = world.analysis(p.uri);
+  AnalysisPtr analysis = s.world.analysis(p.uri);
   if (!analysis || !analysis->index) return json::Value();
   return protocol::to_json_array(document_symbols(*analysis->index, analysis->text, analysis->line_index));
 }
 
-ReadResult<json::Value> semantic_tokens(World& world, const json::Value& params) {
+ReadResult<json::Value> semantic_tokens(Session& s, const json::Value& params) {
   protocol::DocumentParams p = TRY(protocol::read_document_params(params, "SemanticTokensParams"));
-  if (!world.analysis(p.uri)) return json::Value();
-  json::Object result;
-  result.append("data", json::Value::array());
-  return json::Value(std::move(result));
+  AnalysisPtr analysis = s.world.analysis(p.uri);
+  if (!analysis) return json::Value();
+  const SymbolIndex* index = analysis->index ? &*analysis->index : nullptr;
+  std::vector<ClassifiedToken> tokens = classify_document(analysis->text, index);
+  return protocol::semantic_tokens_result(encode_semantic_tokens(analysis->text, analysis->line_index, tokens));
 }
 
 struct Route {
@@ -79,10 +108,11 @@ constexpr Route kRoutes[] = {
 
 }  // namespace
 
-transport::Response handle_request(World& world, const transport::Request& request) {
+transport::Response handle_request(World& world, PatchedAnalyses& patched, const transport::Request& request) {
+  Session session{world, patched};
   for (const Route& route : kRoutes) {
     if (route.method != request.method) continue;
-    ReadResult<json::Value> result = route.handler(world, request.params);
+    ReadResult<json::Value> result = route.handler(session, request.params);
     if (!result.ok())
       return transport::make_error(request.id, transport::error_code::kInvalidParams, std::move(result).error());
     return transport::make_result(request.id, std::move(result).value());

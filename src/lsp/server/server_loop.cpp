@@ -72,6 +72,7 @@ std::vector<fs::path> workspace_roots(const protocol::InitializeParams& params) 
 
 struct ServerState {
   World world;
+  PatchedAnalyses patched;
   std::string error_reference;
   Connection& connection;
   std::set<std::string> to_publish;  // recomputed and published after the batch
@@ -104,7 +105,7 @@ Result<std::unique_ptr<ServerState>, std::string> handshake(Connection& connecti
     return err(std::string("cannot send the initialize result: the output is closed"));
   TRY(await_initialized(connection));
   return std::make_unique<ServerState>(
-      ServerState{World(encoding, std::move(roots), std::move(sources)), std::move(options.error_reference),
+      ServerState{World(encoding, std::move(roots), std::move(sources)), {}, std::move(options.error_reference),
                   connection, {}, {}});
 }
 
@@ -169,7 +170,7 @@ Result<Flow, std::string> handle_message(ServerState& state, const Message& mess
       TRY(await_exit(state.connection));
       return Flow::Exit;
     }
-    if (!state.connection.send(handle_request(state.world, *request)))
+    if (!state.connection.send(handle_request(state.world, state.patched, *request)))
       return err(std::string("cannot send a response: the output is closed"));
     return Flow::Continue;
   }
