@@ -203,7 +203,10 @@ class Classifier {
 }  // namespace
 
 std::vector<ClassifiedToken> classify_document(std::string_view text, const SymbolIndex* index) {
-  const syntax::LexOutput lexed = syntax::Lexer::scan(text);
+  return classify_document(syntax::Lexer::scan(text), index);
+}
+
+std::vector<ClassifiedToken> classify_document(const syntax::LexOutput& lexed, const SymbolIndex* index) {
   std::vector<ClassifiedToken> out;
   out.reserve(lexed.tokens.size() + lexed.comments.size());
   for (const syntax::Span& comment : lexed.comments)

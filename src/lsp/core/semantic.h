@@ -10,6 +10,7 @@
 #include "lsp/core/line_index.h"
 #include "lsp/core/semantic_legend.h"
 #include "lsp/core/symbol_index.h"
+#include "syntax/token.h"
 
 namespace dravelin::lsp {
 
@@ -23,6 +24,8 @@ struct ClassifiedToken {
 
 // Sorted by offsets, without overlaps. `index` is the document's symbol index when it has one.
 std::vector<ClassifiedToken> classify_document(std::string_view text, const SymbolIndex* index);
+// The same with the text's lexer output at hand (an analysis keeps it), which saves lexing the text again.
+std::vector<ClassifiedToken> classify_document(const syntax::LexOutput& lexed, const SymbolIndex* index);
 
 // The protocol's `data`: per token and per line it spans, the line and start relative to the piece before,
 // the length, the type and the modifiers. The line ends inside a token belong to no piece.

@@ -91,7 +91,10 @@ json::Value semantic_tokens_result(const std::vector<uint32_t>& data) {
   json::Array numbers;
   numbers.reserve(data.size());
   for (uint32_t n : data) numbers.emplace_back(n);
-  return object({{"data", json::Value(std::move(numbers))}});
+  // Appended rather than listed: a member list is copied, and this array is large.
+  json::Object out;
+  out.append("data", json::Value(std::move(numbers)));
+  return json::Value(std::move(out));
 }
 
 json::Value publish_diagnostics_params(const std::string& uri, const std::vector<LspDiagnostic>& diagnostics,

@@ -87,7 +87,7 @@ ReadResult<json::Value> semantic_tokens(Session& s, const json::Value& params) {
   AnalysisPtr analysis = s.world.analysis(p.uri);
   if (!analysis) return json::Value();
   const SymbolIndex* index = analysis->index ? &*analysis->index : nullptr;
-  std::vector<ClassifiedToken> tokens = classify_document(analysis->text, index);
+  std::vector<ClassifiedToken> tokens = classify_document(analysis->parse.lex, index);
   return protocol::semantic_tokens_result(encode_semantic_tokens(analysis->text, analysis->line_index, tokens));
 }
 

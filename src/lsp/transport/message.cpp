@@ -77,7 +77,12 @@ void write_message(json::Writer& w, const Message& message) {
       if (response.error->data) w.field_value("data", *response.error->data);
       w.end_object();
     } else {
-      w.field_value("result", response.result ? *response.result : json::Value());
+      // Written in place: a conditional expression would copy the whole result first.
+      if (response.result) {
+        w.field_value("result", *response.result);
+      } else {
+        w.field_value("result", json::Value());
+      }
     }
   }
   w.end_object();
