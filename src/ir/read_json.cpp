@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -35,18 +36,34 @@ using json::Value;
 // that do read grow the list as they come.
 constexpr size_t kListReserveCap = 1024;
 
-bool fail(std::string& error, std::string message) {
+// The failures are built out of line, so that the frames of the recursive walk hold no message temporaries.
+#define DRAVELIN_COLD [[gnu::noinline, gnu::cold]]
+
+DRAVELIN_COLD bool fail(std::string& error, std::string message) {
   error = std::move(message);
   return false;
 }
 
 // Found floats are described in the IR float form, as the document writes them.
-bool fail_type(std::string& error, const Value& found, std::string_view expected) {
+DRAVELIN_COLD bool fail_type(std::string& error, const Value& found, std::string_view expected) {
   return fail(error, json::invalid_type_message(found, expected, json::FloatStyle::Ir));
 }
 
-bool fail_value(std::string& error, const Value& found, std::string_view expected) {
+DRAVELIN_COLD bool fail_value(std::string& error, const Value& found, std::string_view expected) {
   return fail(error, json::invalid_value_message(found, expected, json::FloatStyle::Ir));
+}
+
+DRAVELIN_COLD bool fail_missing(std::string& error, std::string_view key) {
+  return fail(error, json::missing_field_message(key));
+}
+
+DRAVELIN_COLD bool fail_duplicate(std::string& error, std::string_view key) {
+  return fail(error, json::duplicate_field_message(key));
+}
+
+DRAVELIN_COLD bool fail_unknown_variant(std::string& error, std::string_view name,
+                                        std::span<const std::string_view> names) {
+  return fail(error, json::unknown_variant_message(name, {names.begin(), names.end()}));
 }
 
 std::string invalid_length(size_t n, std::string_view expected_start, size_t count, std::string_view tail) {
@@ -61,19 +78,19 @@ std::string invalid_length(size_t n, std::string_view expected_start, size_t cou
 }
 
 // An array that stops at required position `position` of a record of `count` keys.
-bool fail_short(std::string& error, size_t position, std::string_view expecting, size_t count) {
+DRAVELIN_COLD bool fail_short(std::string& error, size_t position, std::string_view expecting, size_t count) {
   std::string start(expecting);
   start += " with ";
   return fail(error, invalid_length(position, start, count, ""));
 }
 
 // An array of `length` elements for a record of `count` keys.
-bool fail_long(std::string& error, size_t length, size_t count) {
+DRAVELIN_COLD bool fail_long(std::string& error, size_t length, size_t count) {
   return fail(error, invalid_length(length, "", count, " in sequence"));
 }
 
 // A tag value: a variant name, or a position below the number of variants.
-bool read_variant_identifier(const Value& tag, std::span<const std::string_view> names, size_t& variant,
+[[gnu::noinline]] bool read_variant_identifier(const Value& tag, std::span<const std::string_view> names, size_t& variant,
                              std::string& error) {
   if (const std::string* text = tag.if_string()) {
     for (size_t i = 0; i < names.size(); ++i) {
@@ -82,7 +99,7 @@ bool read_variant_identifier(const Value& tag, std::span<const std::string_view>
         return true;
       }
     }
-    return fail(error, json::unknown_variant_message(*text, {names.begin(), names.end()}));
+    return fail_unknown_variant(error, *text, names);
   }
   if (tag.is_uint()) {
     if (tag.as_uint() < names.size()) {
@@ -98,7 +115,7 @@ bool read_variant_identifier(const Value& tag, std::span<const std::string_view>
 
 // A unit enum: its name, or an object whose one key is the name and whose value is null or {}. The shape of the
 // value is settled first, then the name, then the payload.
-bool read_unit_enum_index(const Value& value, std::span<const std::string_view> names, size_t& index,
+[[gnu::noinline]] bool read_unit_enum_index(const Value& value, std::span<const std::string_view> names, size_t& index,
                           std::string& error) {
   std::string_view name;
   const Value* payload = nullptr;
@@ -113,7 +130,7 @@ bool read_unit_enum_index(const Value& value, std::span<const std::string_view> 
   }
   size_t i = 0;
   while (i < names.size() && names[i] != name) ++i;
-  if (i == names.size()) return fail(error, json::unknown_variant_message(name, {names.begin(), names.end()}));
+  if (i == names.size()) return fail_unknown_variant(error, name, names);
   if (payload != nullptr && !payload->is_null() && !(payload->is_object() && payload->as_object().empty())) {
     return fail_type(error, *payload, "unit");
   }
@@ -154,15 +171,30 @@ bool read_scalar(const Value& value, uint32_t& out, std::string& error) {
 template <class T>
 bool read_value(const Value& value, T& out, std::string& error);
 
+// Keys are compared by hand, on plain pointers and sizes: under the sanitizers an inlined comparison of string
+// objects would give the walk's frames addressable temporaries with red zones around each.
+bool same_key(const char* a, size_t a_size, const char* b, size_t b_size) {
+  return a_size == b_size && (a_size == 0 || std::memcmp(a, b, a_size) == 0);
+}
+
 // ---- records ----
 
-template <class T>
-using FieldReader = bool (*)(const Value&, T&, std::string&);
+// The reader of one field, given its record as `out`.
+using FieldReader = bool (*)(const Value&, void* out, std::string&);
+
+// What the walk over a record's fields needs of its form.
+struct FieldsForm {
+  std::string_view expecting;
+  const std::string_view* keys;  // declared order
+  const FieldReader* readers;    // one per key
+  uint32_t count;
+  uint32_t required;  // bit i: key i is required
+};
 
 // A field's value into its member: an optional one takes null as absent.
 template <class T, size_t I>
-bool read_field(const Value& value, T& out, std::string& error) {
-  auto& member = out.*(std::get<I>(Form<T>::fields).member);
+bool read_field(const Value& value, void* record, std::string& error) {
+  auto& member = static_cast<T*>(record)->*(std::get<I>(Form<T>::fields).member);
   if constexpr (is_optional_v<std::remove_cvref_t<decltype(member)>>) {
     if (value.is_null()) {
       member.reset();
@@ -175,73 +207,94 @@ bool read_field(const Value& value, T& out, std::string& error) {
 }
 
 template <class T, size_t... I>
-constexpr std::array<FieldReader<T>, sizeof...(I)> field_readers(std::index_sequence<I...>) {
+constexpr std::array<FieldReader, sizeof...(I)> field_readers(std::index_sequence<I...>) {
   return {&read_field<T, I>...};
 }
 
 template <class T>
-size_t field_index(std::string_view key) {
-  constexpr auto& keys = kKeys<T>;
-  size_t i = 0;
-  while (i < keys.size() && keys[i] != key) ++i;
-  return i;
+struct FieldsFormOf {
+  static constexpr size_t count = field_count<T>();
+  static_assert(count < 32, "the seen keys are kept in a word");
+  static constexpr auto readers = field_readers<T>(std::make_index_sequence<count>());
+  static constexpr FieldsForm form{Form<T>::expecting, kKeys<T>.data(), readers.data(), count, kRequired<T>};
+};
+
+// The fields of a record from an object whose `tag` entries (when there is a tag) were read already. One walk
+// serves every record, so the recursion passes through one small frame per record level. Strings are passed by
+// pointer throughout the walk, for the same reason as `same_key`.
+[[gnu::noinline]] bool read_object_fields(const json::Object& object, const std::string_view* tag,
+                                          const FieldsForm& form, void* out, std::string& error) {
+  uint32_t seen = 0;
+  const json::Member* member = object.entries().data();
+  const json::Member* const end = member + object.entries().size();
+  for (; member != end; ++member) {
+    const char* key = member->key.data();
+    const size_t key_size = member->key.size();
+    if (tag != nullptr && same_key(key, key_size, tag->data(), tag->size())) continue;
+    uint32_t i = 0;
+    while (i < form.count && !same_key(key, key_size, form.keys[i].data(), form.keys[i].size())) ++i;
+    if (i == form.count) continue;
+    const uint32_t bit = uint32_t{1} << i;
+    if (seen & bit) return fail_duplicate(error, form.keys[i]);
+    seen |= bit;
+    if (!form.readers[i](member->value, out, error)) return false;
+  }
+  if (const uint32_t missing = form.required & ~seen) return fail_missing(error, form.keys[std::countr_zero(missing)]);
+  return true;
 }
 
-// The fields of a record, or of a variant after its tag: an object whose `tag` entry (when the tag is not empty)
-// was taken out already, or an array from element `skip` on.
+// The fields of a record from an array, from element `skip` on: element i holds key i; a missing optional value
+// at the end takes its absent or empty value.
+[[gnu::noinline]] bool read_array_fields(const json::Array& items, size_t skip, const FieldsForm& form, void* out,
+                                         std::string& error) {
+  const size_t given = items.size() - skip;
+  for (uint32_t i = 0; i < form.count; ++i) {
+    if (i < given) {
+      if (!form.readers[i](items[skip + i], out, error)) return false;
+    } else if (form.required & (uint32_t{1} << i)) {
+      return fail_short(error, i, form.expecting, form.count);
+    }
+  }
+  if (given > form.count) return fail_long(error, given, form.count);
+  return true;
+}
+
+// The fields of a record, or of a variant after its tag (`skip` and `tag` say where the tag stood).
+bool read_fields(const Value& value, size_t skip, const std::string_view* tag, const FieldsForm& form, void* out,
+                 std::string& error) {
+  if (const json::Object* object = value.if_object()) return read_object_fields(*object, tag, form, out, error);
+  return read_array_fields(value.as_array(), skip, form, out, error);
+}
+
 template <class T>
-[[gnu::noinline]] bool read_fields(const Value& value, size_t skip, std::string_view tag, T& out,
-                                   std::string& error) {
+bool read_fields_of(const Value& value, size_t skip, const std::string_view* tag, T& out, std::string& error) {
   if constexpr (InlineVariant<T>) {
-    return read_fields(value, skip, tag, *(out.*Form<T>::inline_record), error);
+    return read_fields_of(value, skip, tag, *(out.*Form<T>::inline_record), error);
   } else {
-    constexpr size_t count = field_count<T>();
-    static_assert(count < 32, "the seen keys are kept in a word");
-    static constexpr auto readers = field_readers<T>(std::make_index_sequence<count>());
-    if (const json::Object* object = value.if_object()) {
-      uint32_t seen = 0;
-      for (const json::Member& member : *object) {
-        if (!tag.empty() && member.key == tag) continue;
-        const size_t i = field_index<T>(member.key);
-        if (i == count) continue;
-        const uint32_t bit = uint32_t{1} << i;
-        if (seen & bit) return fail(error, json::duplicate_field_message(member.key));
-        seen |= bit;
-        if (!readers[i](member.value, out, error)) return false;
-      }
-      if (const uint32_t missing = kRequired<T> & ~seen) {
-        return fail(error, json::missing_field_message(kKeys<T>[std::countr_zero(missing)]));
-      }
-      return true;
-    }
-    const json::Array& items = value.as_array();
-    const size_t given = items.size() - skip;
-    for (size_t i = 0; i < count; ++i) {
-      if (i < given) {
-        if (!readers[i](items[skip + i], out, error)) return false;
-      } else if (kRequired<T> & (uint32_t{1} << i)) {
-        return fail_short(error, i, Form<T>::expecting, count);
-      }
-    }
-    if (given > count) return fail_long(error, given, count);
-    return true;
+    return read_fields(value, skip, tag, FieldsFormOf<T>::form, &out, error);
   }
 }
 
 template <class T>
 bool read_record(const Value& value, T& out, std::string& error) {
   if (!value.is_object() && !value.is_array()) return fail_type(error, value, Form<T>::expecting);
-  return read_fields(value, 0, {}, out, error);
+  return read_fields_of(value, 0, nullptr, out, error);
 }
 
 // ---- tagged unions ----
 
 template <class U>
-using VariantReader = bool (*)(const Value&, size_t, std::string_view, U&, std::string&);
+using VariantReader = bool (*)(const Value&, size_t, const std::string_view*, U&, std::string&);
+
+// Out of line, like `append_default`: what replacing a variant or growing a list takes stays off the walk's frames.
+template <size_t I, class Node>
+[[gnu::noinline]] std::variant_alternative_t<I, Node>& emplace_default(Node& node) {
+  return node.template emplace<I>();
+}
 
 template <class U, size_t I>
-bool read_variant(const Value& value, size_t skip, std::string_view tag, U& out, std::string& error) {
-  return read_fields(value, skip, tag, out.node.template emplace<I>(), error);
+bool read_variant(const Value& value, size_t skip, const std::string_view* tag, U& out, std::string& error) {
+  return read_fields_of(value, skip, tag, emplace_default<I>(out.node), error);
 }
 
 template <class U, size_t... I>
@@ -249,41 +302,55 @@ constexpr std::array<VariantReader<U>, sizeof...(I)> variant_readers(std::index_
   return {&read_variant<U, I>...};
 }
 
-// The tag is settled first, wherever it stands in the object; the variant then reads the rest.
+// The tag of a union's value, settled before any field is read, wherever it stands in the object; `skip` is 1
+// for the array form, whose first element is the tag.
+[[gnu::noinline]] bool read_tag(const Value& value, std::string_view tag, std::span<const std::string_view> names,
+                                std::string_view expecting, size_t& variant, size_t& skip, std::string& error) {
+  if (const json::Object* object = value.if_object()) {
+    bool found = false;
+    for (const json::Member& member : *object) {
+      if (!same_key(member.key.data(), member.key.size(), tag.data(), tag.size())) continue;
+      if (found) return fail_duplicate(error, tag);
+      found = true;
+      if (!read_variant_identifier(member.value, names, variant, error)) return false;
+    }
+    if (!found) return fail_missing(error, tag);
+    skip = 0;
+    return true;
+  }
+  if (const json::Array* items = value.if_array()) {
+    if (items->empty()) return fail_missing(error, tag);
+    skip = 1;
+    return read_variant_identifier(items->front(), names, variant, error);
+  }
+  return fail_type(error, value, expecting);
+}
+
 template <class U>
-[[gnu::noinline]] bool read_union(const Value& value, U& out, std::string& error) {
+bool read_union(const Value& value, U& out, std::string& error) {
   using Names = VariantNames<U>;
   static constexpr auto readers =
       variant_readers<U>(std::make_index_sequence<std::variant_size_v<typename U::Node>>());
   size_t variant = 0;
-  if (const json::Object* object = value.if_object()) {
-    bool found = false;
-    for (const json::Member& member : *object) {
-      if (member.key != Names::tag) continue;
-      if (found) return fail(error, json::duplicate_field_message(Names::tag));
-      found = true;
-      if (!read_variant_identifier(member.value, Names::names, variant, error)) return false;
-    }
-    if (!found) return fail(error, json::missing_field_message(Names::tag));
-    return readers[variant](value, 0, Names::tag, out, error);
-  }
-  if (const json::Array* items = value.if_array()) {
-    if (items->empty()) return fail(error, json::missing_field_message(Names::tag));
-    if (!read_variant_identifier(items->front(), Names::names, variant, error)) return false;
-    return readers[variant](value, 1, {}, out, error);
-  }
-  return fail_type(error, value, UnionForm<U>::expecting);
+  size_t skip = 0;
+  if (!read_tag(value, Names::tag, Names::names, UnionForm<U>::expecting, variant, skip, error)) return false;
+  return readers[variant](value, skip, skip == 0 ? &Names::tag : nullptr, out, error);
 }
 
 // ---- lists and the dispatch by type ----
 
 template <class T>
-[[gnu::noinline]] bool read_list(const Value& value, std::vector<T>& out, std::string& error) {
+[[gnu::noinline]] T& append_default(std::vector<T>& list) {
+  return list.emplace_back();
+}
+
+template <class T>
+bool read_list(const Value& value, std::vector<T>& out, std::string& error) {
   const json::Array* items = value.if_array();
   if (items == nullptr) return fail_type(error, value, "a sequence");
-  out.reserve(std::min(items->size(), kListReserveCap));
-  for (const Value& item : *items) {
-    if (!read_value(item, out.emplace_back(), error)) return false;
+  out.reserve(items->size() < kListReserveCap ? items->size() : kListReserveCap);
+  for (size_t i = 0; i < items->size(); ++i) {
+    if (!read_value((*items)[i], append_default(out), error)) return false;
   }
   return true;
 }
@@ -309,6 +376,8 @@ bool read_value(const Value& value, T& out, std::string& error) {
     return read_record(value, out, error);
   }
 }
+
+#undef DRAVELIN_COLD
 
 }  // namespace
 
