@@ -6,11 +6,10 @@
 // JSON depths well beyond what the compiler produces. Errors go into one message; functions return false.
 #include "ir/read_json.h"
 
-#include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <optional>

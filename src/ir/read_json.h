@@ -12,8 +12,8 @@
 //   - an optional value as a missing key or null (absent) or the value; a list the writer omits when empty as a
 //     missing key (empty) or an array, never null.
 // The IR is untrusted input here: whatever the document holds, the result is an IR or an error, never a crash.
-// The walk recurses once per level of JSON nesting, with small frames, so its depth is bounded by that of the
-// parsed value.
+// The walk's recursion follows the nesting of the parsed value, a few small frames per level, with no limit of
+// its own: a value nested thousands of levels deep reads within a thread's stack.
 //
 // Errors are one message text without a position, the first fault in document order:
 //   "invalid type: <found>, expected <what>"        a value of the wrong kind
