@@ -401,7 +401,7 @@ ReadResult<Ir> read_ir_json(const json::Value& value) { return read_json<Ir>(val
 
 ReadResult<Ir> read_ir_json_text(std::string_view text) {
   json::ReadOptions options;
-  options.recursion_limit = kIrJsonNestingLimit;
+  options.recursion_limit = kIrJsonNestingLimit + 1;  // the JSON reader refuses the level it is given
   auto parsed = json::parse(text, options);
   if (!parsed.ok()) return err(parsed.error().text());
   return read_ir_json(*parsed);

@@ -41,7 +41,7 @@ namespace dravelin::ir {
 template <class T>
 using ReadResult = Result<T, std::string>;
 
-// The nesting that `read_ir_json_text` lets the JSON reader accept: deeper than any IR the compiler produces
+// The levels of nesting that `read_ir_json_text` lets the JSON reader accept: deeper than any IR the compiler produces
 // (its sources nest at most 100 constructs deep, each a few JSON levels), within what the JSON reader and this
 // reader walk safely on a thread's stack.
 inline constexpr int kIrJsonNestingLimit = 4096;

@@ -429,3 +429,34 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace dravelin::ir
+
+namespace dravelin::ir {
+namespace {
+
+TEST(IrReadText, SyntaxFaultsAndNestingBeyondTheLimitKeepTheJsonReadersMessage) {
+  auto truncated = read_ir_json_text(R"({"ir_version":"0.1")");
+  ASSERT_FALSE(truncated.ok());
+  EXPECT_EQ(truncated.error(), "EOF while parsing an object at line 1 column 19");
+
+  // Nested within the limit the text reaches the reader, which names what is wrong with the root.
+  const std::string within(kIrJsonNestingLimit, '[');
+  auto shallow = read_ir_json_text(within + std::string(kIrJsonNestingLimit, ']'));
+  ASSERT_FALSE(shallow.ok());
+  EXPECT_EQ(shallow.error(), "invalid type: sequence, expected a string");
+
+  auto deep = read_ir_json_text(within + "[" + std::string(kIrJsonNestingLimit + 1, ']'));
+  ASSERT_FALSE(deep.ok());
+  EXPECT_EQ(deep.error(), "recursion limit exceeded at line 1 column " + std::to_string(kIrJsonNestingLimit + 1));
+}
+
+TEST(IrReadText, UnitEnumsOfOtherRecordsFollowTheSameRules) {
+  auto level = read_unit_enum_json<LogLevel>(json::Value("warn"));
+  ASSERT_TRUE(level.ok());
+  EXPECT_EQ(*level, LogLevel::Warn);
+  auto wrong = read_unit_enum_json<LogLevel>(json::Value("fatal"));
+  ASSERT_FALSE(wrong.ok());
+  EXPECT_EQ(wrong.error(), "unknown variant `fatal`, expected one of `debug`, `info`, `warn`, `error`");
+}
+
+}  // namespace
+}  // namespace dravelin::ir
