@@ -51,8 +51,7 @@ Result<json::Value, RuntimeError> read_adapter_reply(const json::Value& reply, s
   return err(adapter_error("adapter " + quoted(capability) + " reply lacks " + quoted(reply_key)));
 }
 
-Result<runtime::Value, RuntimeError> read_call_answer(NeedKind kind, std::string_view verb,
-                                                      const json::Value& answer) {
+Result<runtime::Value, RuntimeError> read_call_answer(NeedKind kind, std::string_view verb, const json::Value& answer) {
   if (kind == NeedKind::Agent && verb == "spawn") {
     Result<runtime::Handle, std::string> handle = runtime::handle_from_json_map(answer);
     if (!handle) return err(adapter_error(std::move(handle).error()));
@@ -84,8 +83,7 @@ ProcessAdapterHost::ProcessAdapterHost(std::string name, NeedKind kind, std::sha
 // The adapter sees the end of its input now; it is ended with the rest of its fleet.
 ProcessAdapterHost::~ProcessAdapterHost() { process_->close_input(); }
 
-Result<json::Value, RuntimeError> ProcessAdapterHost::exchange(const json::Value& request,
-                                                               std::string_view reply_key) {
+Result<json::Value, RuntimeError> ProcessAdapterHost::exchange(const json::Value& request, std::string_view reply_key) {
   std::string line = json::to_compact(request);
   line += '\n';
   if (Result<Unit, std::string> written = process_->write_all(line); !written) {
@@ -95,8 +93,8 @@ Result<json::Value, RuntimeError> ProcessAdapterHost::exchange(const json::Value
   if (!read) return err(adapter_error("could not read adapter " + quoted(name_) + ": " + read.error()));
   if (!read.value()) {
     // The stream can end a moment before `sh` does.
-    return err(adapter_error("adapter " + quoted(name_) + " exited unexpectedly: " +
-                             describe_child_state(process_->state(kExitPatience))));
+    return err(adapter_error("adapter " + quoted(name_) +
+                             " exited unexpectedly: " + describe_child_state(process_->state(kExitPatience))));
   }
   Result<json::Value, json::ParseError> reply = json::parse_json_value(*read.value());
   if (!reply) {

@@ -63,8 +63,7 @@ class AdapterFleet {
 // A persistent `sh -c COMMAND` subprocess spoken to in JSON lines.
 class ProcessAdapterHost final : public record::CapabilityHost {
  public:
-  ProcessAdapterHost(std::string name, NeedKind kind, std::shared_ptr<AdapterFleet> fleet,
-                     AdapterProcess& process);
+  ProcessAdapterHost(std::string name, NeedKind kind, std::shared_ptr<AdapterFleet> fleet, AdapterProcess& process);
   ProcessAdapterHost(const ProcessAdapterHost&) = delete;
   ProcessAdapterHost& operator=(const ProcessAdapterHost&) = delete;
   ~ProcessAdapterHost() override;
@@ -96,8 +95,7 @@ Result<json::Value, RuntimeError> read_adapter_reply(const json::Value& reply, s
                                                      std::string_view reply_key);
 
 // What a call's answer means: a handle for `spawn` on an agent, else a value in the tagged form.
-Result<runtime::Value, RuntimeError> read_call_answer(NeedKind kind, std::string_view verb,
-                                                      const json::Value& answer);
+Result<runtime::Value, RuntimeError> read_call_answer(NeedKind kind, std::string_view verb, const json::Value& answer);
 
 // An `adapter_error` with an all-zero span.
 RuntimeError adapter_error(std::string message, bool retryable = false);

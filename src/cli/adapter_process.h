@@ -70,13 +70,12 @@ class AdapterProcess {
   // Blocks until `fd` is ready for `events` or `sh` ends (whichever comes first), or `timeout` passes.
   void wait_for(int fd, short events, std::chrono::milliseconds timeout);
 
-  friend void end_adapter_processes(std::span<AdapterProcess* const> processes,
-                                    std::chrono::milliseconds grace);
+  friend void end_adapter_processes(std::span<AdapterProcess* const> processes, std::chrono::milliseconds grace);
 
   pid_t pid_;
   int in_fd_;
   int out_fd_;
-  int pid_fd_;  // -1 where the kernel offers no process descriptors: the waits then look every few ms
+  int pid_fd_;           // -1 where the kernel offers no process descriptors: the waits then look every few ms
   std::string pending_;  // read from stdout, not yet handed out as lines
   bool end_of_stream_ = false;
   bool ended_ = false;

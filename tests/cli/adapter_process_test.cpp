@@ -34,7 +34,9 @@ using ::testing::IsEmpty;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-std::string python(const std::string& script) { return std::string(DRAVELIN_PYTHON3) + " -u -c " + shell_quoted(script); }
+std::string python(const std::string& script) {
+  return std::string(DRAVELIN_PYTHON3) + " -u -c " + shell_quoted(script);
+}
 
 class Adapters : public ::testing::Test {
  protected:
@@ -130,8 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "error adapter `t` returned malformed JSON: trailing characters at line 1 column 14"},
         ExchangeCase{"LineThatIsNotUtf8", NeedKind::Tool, R"(read -r l; printf '{"result":"\377"}\n')", "run",
                      "error could not read adapter `t`: the line is not valid UTF-8"},
-        ExchangeCase{"LastLineWithoutLineEnd", NeedKind::Tool, R"(read -r l; printf '{"result":2}')", "run",
-                     "value 2"},
+        ExchangeCase{"LastLineWithoutLineEnd", NeedKind::Tool, R"(read -r l; printf '{"result":2}')", "run", "value 2"},
         ExchangeCase{"ExitAfterReading", NeedKind::Tool, "read -r l; exit 3", "run",
                      "error adapter `t` exited unexpectedly: exit status 3 (wait status 768)"},
         ExchangeCase{"KilledAfterReading", NeedKind::Tool, "read -r l; kill -KILL $$", "run",
@@ -155,9 +156,9 @@ TEST_F(Adapters, TheRequestLineArrivesExactlyAsWritten) {
 }
 
 TEST_F(Adapters, AFailedExchangeLeavesTheNextOneToTheNextLine) {
-  AdapterSetup setup = bind(NeedKind::Tool,
-                            R"(read -r l; echo garbage; read -r l; printf '\377\n'; read -r l; echo '{"ok":1}';)"
-                            R"( while read -r l; do echo '{"result":"fine"}'; done)");
+  AdapterSetup setup =
+      bind(NeedKind::Tool, R"(read -r l; echo garbage; read -r l; printf '\377\n'; read -r l; echo '{"ok":1}';)"
+                           R"( while read -r l; do echo '{"result":"fine"}'; done)");
   auto& h = *setup.hosts.at("t");
   EXPECT_EQ(outcome(h, "a"), "error adapter `t` returned malformed JSON: expected value at line 1 column 1");
   EXPECT_EQ(outcome(h, "b"), "error could not read adapter `t`: the line is not valid UTF-8");
@@ -244,8 +245,7 @@ TEST_F(Adapters, TheWholeProcessGroupEndsWithTheAdapter) {
 TEST_F(Adapters, NoAdapterHoldsAnothersInputOpen) {
   const std::filesystem::path mark = dravelin::testing::fresh_directory() / "a-saw-the-end";
   auto setup = setup_adapters(program_with_needs({{"a", NeedKind::Tool}, {"b", NeedKind::Tool}}),
-                              {"a=cat >/dev/null; echo done > " + shell_quoted(mark.string()), "b=exec sleep 30"},
-                              {});
+                              {"a=cat >/dev/null; echo done > " + shell_quoted(mark.string()), "b=exec sleep 30"}, {});
   ASSERT_TRUE(setup.ok());
   // Dropping `a` alone closes its input; `b`, started after it, must not hold a copy.
   setup->hosts.erase("a");

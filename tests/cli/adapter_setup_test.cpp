@@ -1,7 +1,7 @@
 // Building the hosts of a run from --bind and --stub.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -49,15 +49,17 @@ TEST_P(SetupRefusals, NameTheFaultAndStartNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, SetupRefusals,
-    ::testing::Values(
-        Refusal{"BindWithoutEquals", {"abc"}, {}, "--bind must be NAME=COMMAND, got `abc`"},
-        Refusal{"BindWithEmptyName", {"=x"}, {}, "--bind must have a non-empty NAME and COMMAND"},
-        Refusal{"BindWithEmptyCommand", {"a="}, {}, "--bind must have a non-empty NAME and COMMAND"},
-        Refusal{"BoundTwice", {"a=cat", "a=cat"}, {}, "capability `a` was bound more than once"},
-        Refusal{"BoundThenStubbed", {"a=cat"}, {"a"}, "capability `a` was bound more than once"},
-        Refusal{"StubbedTwice", {}, {"a", "a"}, "capability `a` was bound more than once"},
-        Refusal{"FirstUndeclaredNameInByteOrder", {"zeta=cat", "alpha=cat"}, {}, "`alpha` is not a declared capability"},
-        Refusal{"CapitalsSortFirst", {}, {"alpha", "Zeta"}, "`Zeta` is not a declared capability"}),
+    ::testing::Values(Refusal{"BindWithoutEquals", {"abc"}, {}, "--bind must be NAME=COMMAND, got `abc`"},
+                      Refusal{"BindWithEmptyName", {"=x"}, {}, "--bind must have a non-empty NAME and COMMAND"},
+                      Refusal{"BindWithEmptyCommand", {"a="}, {}, "--bind must have a non-empty NAME and COMMAND"},
+                      Refusal{"BoundTwice", {"a=cat", "a=cat"}, {}, "capability `a` was bound more than once"},
+                      Refusal{"BoundThenStubbed", {"a=cat"}, {"a"}, "capability `a` was bound more than once"},
+                      Refusal{"StubbedTwice", {}, {"a", "a"}, "capability `a` was bound more than once"},
+                      Refusal{"FirstUndeclaredNameInByteOrder",
+                              {"zeta=cat", "alpha=cat"},
+                              {},
+                              "`alpha` is not a declared capability"},
+                      Refusal{"CapitalsSortFirst", {}, {"alpha", "Zeta"}, "`Zeta` is not a declared capability"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return info.param.name; });
 
 TEST(Setup, AProgramWithoutNeedsRefusesEveryName) {

@@ -64,7 +64,9 @@ class Driver {
 
   pid_t pid() const { return pid_; }
 
-  void send(const std::string& text) { EXPECT_EQ(write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size())); }
+  void send(const std::string& text) {
+    EXPECT_EQ(write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
   void close_input() {
     close(in_);
     in_ = -1;
@@ -117,8 +119,8 @@ std::string program_file() {
 
 TEST(InterruptedRun, SigintKillsEveryAdapterAndReapsItsShell) {
   // `shell` never answers and leaves a child in the background; `quiet` ignores the end of its input.
-  Driver driver({program_file(), "--stub", "scout", "--bind", "shell=sleep 30 & while read -r l; do :; done",
-                 "--bind", "quiet=exec sleep 30"});
+  Driver driver({program_file(), "--stub", "scout", "--bind", "shell=sleep 30 & while read -r l; do :; done", "--bind",
+                 "quiet=exec sleep 30"});
   driver.send("pid shell\npid quiet\ncall scout spawn\n");
   const pid_t shell = std::stoi(driver.line());
   const pid_t quiet = std::stoi(driver.line());

@@ -18,9 +18,7 @@ using dravelin::runtime::Value;
 using dravelin::syntax::NeedKind;
 using ::testing::ElementsAre;
 
-std::string tagged(const Value& value) {
-  return dravelin::json::to_compact(dravelin::runtime::to_tagged_json(value));
-}
+std::string tagged(const Value& value) { return dravelin::json::to_compact(dravelin::runtime::to_tagged_json(value)); }
 
 Value choice(std::string label) {
   dravelin::runtime::Choice c;
@@ -61,7 +59,11 @@ CallArguments both() {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, StubAnswers,
     ::testing::Values(
-        StubCase{"AgentSpawnGivesAHandle", NeedKind::Agent, "spawn", {}, "[stub:cap] spawn {}",
+        StubCase{"AgentSpawnGivesAHandle",
+                 NeedKind::Agent,
+                 "spawn",
+                 {},
+                 "[stub:cap] spawn {}",
                  R"({"$zem":"handle","capability":"cap","id":"stub-1"})"},
         StubCase{"AgentWaitGivesTheObservationAsARecord", NeedKind::Agent, "wait",
                  dravelin::testing::positional({Value::none()}), "[stub:cap] wait {\"positional\":[null]}",
@@ -78,11 +80,11 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"positional":["draft",2],"named":{"minutes":5,"using":{"$zem":"choice","confidence":0.5,)"
                  R"("label":"calm","probabilities":{}}}})",
                  R"("draft")"},
-        StubCase{"LlmWriteKeepsAMarkedKind", NeedKind::Llm, "write", dravelin::testing::positional({choice("up")}),
-                 R"([stub:cap] write {"positional":[{"$zem":"choice","confidence":0.5,"label":"up","probabilities":{}}]})",
-                 R"({"$zem":"choice","confidence":0.5,"label":"up","probabilities":{}})"},
-        StubCase{"LlmWriteWithoutArgumentsGivesEmptyText", NeedKind::Llm, "write", {}, "[stub:cap] write {}",
-                 R"("")"},
+        StubCase{
+            "LlmWriteKeepsAMarkedKind", NeedKind::Llm, "write", dravelin::testing::positional({choice("up")}),
+            R"([stub:cap] write {"positional":[{"$zem":"choice","confidence":0.5,"label":"up","probabilities":{}}]})",
+            R"({"$zem":"choice","confidence":0.5,"label":"up","probabilities":{}})"},
+        StubCase{"LlmWriteWithoutArgumentsGivesEmptyText", NeedKind::Llm, "write", {}, "[stub:cap] write {}", R"("")"},
         StubCase{"ToolVerbsGiveAnEmptyRecord", NeedKind::Tool, "spawn", {}, "[stub:cap] spawn {}", "{}"}),
     [](const ::testing::TestParamInfo<StubCase>& info) { return info.param.name; });
 

@@ -9,6 +9,8 @@
 //   pid NAME                prints the pid of the adapter bound to NAME
 // At the end of its input it drops the hosts and prints "children:" and the pids of the children it still has
 // (zombies included), then ends with status 0. Set-up errors end it through the common error exit.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -17,8 +19,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "cli/adapter_hosts.h"
 #include "cli/adapters.h"
@@ -56,7 +56,8 @@ Result<runtime::CallArguments, std::string> read_arguments(const std::string& te
   auto json = json::parse_json_value(text);
   if (!json) return err(json.error().text());
   if (const json::Value* positional = json->find("positional")) {
-    for (const json::Value& item : positional->as_array()) args.positional.push_back(TRY(runtime::from_tagged_json(item)));
+    for (const json::Value& item : positional->as_array())
+      args.positional.push_back(TRY(runtime::from_tagged_json(item)));
   }
   if (const json::Value* named = json->find("named")) {
     for (const json::Member& member : named->as_object()) {
@@ -94,7 +95,8 @@ std::string answer(record::CapabilityHosts& hosts, const std::string& line) {
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   cli::end_adapters_on_termination_signals();
-  if (argc < 2) return cli::error_exit(cli::CliError::of("usage: adapter_driver FILE [--bind NAME=COMMAND]... [--stub NAME]..."));
+  if (argc < 2)
+    return cli::error_exit(cli::CliError::of("usage: adapter_driver FILE [--bind NAME=COMMAND]... [--stub NAME]..."));
   std::vector<std::string> binds;
   std::vector<std::string> stubs;
   for (int i = 2; i + 1 < argc; i += 2) {
