@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,7 @@ struct ExchangeCase {
   std::string operation;  // a verb, or "observe"
   std::string expected;
 };
+void PrintTo(const ExchangeCase& c, std::ostream* out) { *out << c.name; }
 
 class Exchanges : public Adapters, public ::testing::WithParamInterface<ExchangeCase> {};
 

@@ -1,6 +1,7 @@
 // The adapter protocol without a process: request lines, replies and what their answers mean.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "cli/adapter_hosts.h"
@@ -58,6 +59,7 @@ struct ReplyCase {
   std::string key;
   std::string expected;  // "answer <compact JSON>" or a failure
 };
+void PrintTo(const ReplyCase& c, std::ostream* out) { *out << c.name; }
 
 class AdapterReplies : public ::testing::TestWithParam<ReplyCase> {};
 
@@ -95,6 +97,7 @@ struct AnswerCase {
   std::string answer;
   std::string expected;  // "value <tagged JSON>" or a failure
 };
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
 
 class CallAnswers : public ::testing::TestWithParam<AnswerCase> {};
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ struct Refusal {
   std::vector<std::string> stubs;
   std::string message;
 };
+void PrintTo(const Refusal& c, std::ostream* out) { *out << c.name; }
 
 class SetupRefusals : public ::testing::TestWithParam<Refusal> {};
 

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ struct StubCase {
   std::string printed;
   std::string answer;  // tagged JSON
 };
+void PrintTo(const StubCase& c, std::ostream* out) { *out << c.name; }
 
 class StubAnswers : public ::testing::TestWithParam<StubCase> {};
 
