@@ -212,10 +212,8 @@ TEST_F(Adapters, AnAdapterFinishesItsWorkAfterItsInputCloses) {
   AdapterSetup setup = bind(NeedKind::Tool, "cat >/dev/null; sleep 0.2; echo done > " + shell_quoted(mark.string()));
   const auto start = Clock::now();
   setup.hosts.clear();
-  const auto took = Clock::now() - start;
-  EXPECT_TRUE(std::filesystem::exists(mark));
-  EXPECT_GE(took, milliseconds{200});
-  EXPECT_LT(took, milliseconds{900});
+  EXPECT_TRUE(std::filesystem::exists(mark)) << "killed before it finished";
+  EXPECT_GE(Clock::now() - start, milliseconds{200});
 }
 
 TEST_F(Adapters, AdaptersThatIgnoreTheEndOfInputAreKilledTogetherAfterTheGrace) {
