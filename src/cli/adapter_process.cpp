@@ -10,13 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cerrno>
 #include <system_error>
 #include <vector>
 
-#include "cli/adapters.h"
+#include "cli/adapter_registry.h"
 #include "syntax/utf8.h"
 
 extern char** environ;
@@ -32,44 +30,6 @@ constexpr milliseconds kLookInterval{10};
 constexpr size_t kReadChunk = 8192;
 
 std::string os_text(int error) { return std::system_category().message(error); }
-
-// ---- the adapters alive, for a signal handler ----
-
-// Fixed slots of atomics: a signal handler may read them at any moment, and nothing here allocates.
-constexpr size_t kRegistrySlots = 256;
-std::array<std::atomic<pid_t>, kRegistrySlots> g_live_adapters{};
-static_assert(std::atomic<pid_t>::is_always_lock_free);
-
-void register_adapter(pid_t pid) {
-  for (std::atomic<pid_t>& slot : g_live_adapters) {
-    pid_t expected = 0;
-    if (slot.compare_exchange_strong(expected, pid)) return;
-  }
-  // Full: this adapter still ends with its host, only an interruption would miss it.
-}
-
-void unregister_adapter(pid_t pid) {
-  for (std::atomic<pid_t>& slot : g_live_adapters) {
-    pid_t expected = pid;
-    if (slot.compare_exchange_strong(expected, 0)) return;
-  }
-}
-
-// Holds SIGINT, SIGTERM and SIGHUP back while an adapter starts, so that a handler never misses one that
-// exists but is not registered yet.
-class TerminationSignalsHeld {
- public:
-  TerminationSignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, sig);
-    pthread_sigmask(SIG_BLOCK, &held, &old_);
-  }
-  ~TerminationSignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-
- private:
-  sigset_t old_;
-};
 
 // Blocks SIGPIPE for one write: a write to a pipe nobody reads then fails with EPIPE, and the SIGPIPE it
 // raised is taken back off the pending set before the old mask returns.
@@ -131,20 +91,6 @@ int raw_wait_status(const siginfo_t& info) {
 }
 
 }  // namespace
-
-void kill_adapters_from_signal_handler() noexcept {
-  const int saved = errno;
-  for (std::atomic<pid_t>& slot : g_live_adapters) {
-    if (const pid_t pid = slot.load(); pid > 0) killpg(pid, SIGKILL);
-  }
-  for (std::atomic<pid_t>& slot : g_live_adapters) {
-    if (const pid_t pid = slot.exchange(0); pid > 0) {
-      while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
-    }
-  }
-  errno = saved;
-}
 
 std::string describe_child_state(const ChildState& state) {
   if (!state) return "no exit status known";
@@ -371,35 +317,6 @@ void end_adapter_processes(std::span<AdapterProcess* const> processes, milliseco
     poll(fds.data(), fds.size(), static_cast<int>(left.count()));
   }
   for (AdapterProcess* process : processes) process->kill_and_reap();
-}
-
-// ---- termination signals ----
-
-namespace {
-
-void on_termination_signal(int sig) {
-  kill_adapters_from_signal_handler();
-  // SA_RESETHAND put the default action back on entry; the signal raised again is held until the handler
-  // returns, and then ends the process as it would have without the handler.
-  raise(sig);
-}
-
-}  // namespace
-
-void end_adapters_on_termination_signals() {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old {};
-    // An ignored signal stays ignored, and a handler of someone else's is left to call
-    // kill_adapters_from_signal_handler itself.
-    if (sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL) {
-      continue;
-    }
-    struct sigaction action {};
-    action.sa_handler = on_termination_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(sig, &action, nullptr);
-  }
 }
 
 }  // namespace dravelin::cli
