@@ -200,7 +200,7 @@ TEST_F(Adapters, AShellThatEndsWhileABackgroundChildHoldsStdoutIsSeenToEnd) {
   const auto start = Clock::now();
   EXPECT_EQ(outcome(*setup.hosts.at("t"), "run"),
             "error adapter `t` exited unexpectedly: exit status 4 (wait status 1024)");
-  EXPECT_LT(Clock::now() - start, milliseconds{2000});
+  EXPECT_LT(Clock::now() - start, milliseconds{5000}) << "the background child lives for 30 s";
   setup.hosts.clear();
   for (pid_t pid : members) EXPECT_TRUE(eventually([&] { return !alive(pid); })) << pid;
 }
@@ -217,8 +217,9 @@ TEST_F(Adapters, AnAdapterFinishesItsWorkAfterItsInputCloses) {
 }
 
 TEST_F(Adapters, AdaptersThatIgnoreTheEndOfInputAreKilledTogetherAfterTheGrace) {
-  auto setup = setup_adapters(program_with_needs({{"a", NeedKind::Tool}, {"b", NeedKind::Agent}}),
-                              {"a=exec sleep 30", "b=trap '' TERM; while :; do sleep 1; done"}, {});
+  auto setup =
+      setup_adapters(program_with_needs({{"a", NeedKind::Tool}, {"b", NeedKind::Agent}, {"c", NeedKind::Tool}}),
+                     {"a=exec sleep 30", "b=trap '' TERM; while :; do sleep 1; done", "c=exec sleep 30"}, {});
   ASSERT_TRUE(setup.ok());
   const pid_t b = dynamic_cast<ProcessAdapterHost&>(*setup->hosts.at("b")).process().pid();
   ASSERT_TRUE(eventually([&] { return live_group_members(b).size() == 2; }));
@@ -227,7 +228,7 @@ TEST_F(Adapters, AdaptersThatIgnoreTheEndOfInputAreKilledTogetherAfterTheGrace) 
   setup->hosts.clear();
   const auto took = Clock::now() - start;
   EXPECT_GE(took, milliseconds{900});
-  EXPECT_LT(took, milliseconds{1900}) << "the adapters are waited for jointly";
+  EXPECT_LT(took, milliseconds{2500}) << "the adapters are waited for jointly";
   for (pid_t pid : members) EXPECT_TRUE(eventually([&] { return !alive(pid); })) << pid;
 }
 
@@ -236,9 +237,7 @@ TEST_F(Adapters, TheWholeProcessGroupEndsWithTheAdapter) {
   const pid_t group = host(setup).process().pid();
   ASSERT_TRUE(eventually([&] { return live_group_members(group).size() == 2; }));
   const std::vector<pid_t> members = live_group_members(group);
-  const auto start = Clock::now();
   setup.hosts.clear();
-  EXPECT_LT(Clock::now() - start, milliseconds{900}) << "`sh` ended by itself";
   for (pid_t pid : members) EXPECT_TRUE(eventually([&] { return !alive(pid); })) << pid;
 }
 
