@@ -13,7 +13,6 @@
 #include "json/record_read.h"
 #include "record/capability.h"
 #include "record/event.h"
-#include "record/linked_program.h"
 #include "record/pause.h"
 #include "record/recorded.h"
 #include "record/usage.h"
@@ -220,7 +219,7 @@ struct Codec<ir::Ir> {
   static void write(Out& out, const ir::Ir& program) {
     ir::write_json(program, out);
   }
-  static ReadResult<ir::Ir> read(const json::Value& value) { return record::read_linked_program(value); }
+  static ReadResult<ir::Ir> read(const json::Value& value) { return ir::read_ir_json(value); }
 };
 
 // A recorded payload in its three forms: the full payload (wrapped when it would read as a marker), or the
