@@ -113,17 +113,18 @@ TEST_F(Completion, AtTheStartOfALineOnlyDeclarationsBegin) {
     }
     EXPECT_EQ(names, kDeclarationKeywords) << text;
   }
-  EXPECT_EQ(describe(items("p|")[6]),
-            "task 14 | task <name>(<param>, ...) budget ... thresholds ...: | A block that can observe, judge, gate and "
-            "act. `main` is the entry point and takes no parameters; other tasks are called like functions under the "
-            "caller's remaining budget. *Spec section 7.* | sort 9task");
+  EXPECT_EQ(
+      describe(items("p|")[6]),
+      "task 14 | task <name>(<param>, ...) budget ... thresholds ...: | A block that can observe, judge, gate and "
+      "act. `main` is the entry point and takes no parameters; other tasks are called like functions under the "
+      "caller's remaining budget. *Spec section 7.* | sort 9task");
 }
 
 TEST_F(Completion, GeneralListInItsOrderWithoutRepeats) {
   Strings names = labels(kProgram + "  x = |");
-  const Strings expected_start = {"c",     "h",      "limit",      "m",       "r",     "reply", "req",
-                                  "bot",   "web",    "classify",   "follow",  "main",  "lib",   "focus_impl",
-                                  "repeats", "stuck", "std",       "len",     "count", "max",   "min"};
+  const Strings expected_start = {"c",       "h",     "limit",    "m",      "r",     "reply", "req",
+                                  "bot",     "web",   "classify", "follow", "main",  "lib",   "focus_impl",
+                                  "repeats", "stuck", "std",      "len",    "count", "max",   "min"};
   ASSERT_GE(names.size(), expected_start.size());
   EXPECT_EQ(Strings(names.begin(), names.begin() + expected_start.size()), expected_start);
   EXPECT_EQ(std::count(names.begin(), names.end(), "max"), 1);
@@ -169,39 +170,56 @@ TEST_P(CompletionContext, Items) {
 }
 
 const ContextCase kContextCases[] = {
-    {"judgment_results_of_a_call", kProgram + "  x = r.|", {"kind 5 | kind = t pick", "level 5 | level = t rate"}, true},
-    {"pick_result_fields", kProgram + "  x = r.kind.|",
+    {"judgment_results_of_a_call",
+     kProgram + "  x = r.|",
+     {"kind 5 | kind = t pick", "level 5 | level = t rate"},
+     true},
+    {"pick_result_fields",
+     kProgram + "  x = r.kind.|",
      {"label 5 | choice field | *Spec section 6.3.*", "confidence 5 | choice field | *Spec section 6.3.*",
       "probabilities 5 | choice field | *Spec section 6.3.*"},
      true},
-    {"rate_result_fields", kProgram + "  x = r.level.|", {"level", "score", "normalized", "confidence", "probabilities"}},
-    {"machine_result_fields", kProgram + "  x = m.|",
+    {"rate_result_fields",
+     kProgram + "  x = r.level.|",
+     {"level", "score", "normalized", "confidence", "probabilities"}},
+    {"machine_result_fields",
+     kProgram + "  x = m.|",
      {"state 5 | machine result field | *Spec section 7.8.*", "steps 5 | machine result field | *Spec section 7.8.*",
       "done 5 | machine result field | *Spec section 7.8.*", "verified 5 | machine result field | *Spec section 7.8.*",
       "events 5 | machine result field | *Spec section 7.8.*"},
      true},
-    {"handle_methods", kProgram + "  x = h.|",
+    {"handle_methods",
+     kProgram + "  x = h.|",
      {"observe 2 | <handle>.observe | Returns an observation record: `status`, `last_message`, `tail`, `exit_code`, "
       "and whatever the adapter adds. `tail` and `last_message` are agent-written; shape before judging them.",
-      "send 2 | <handle>.send <text> | Sends the agent a message.", "wait 2 | <handle>.wait idle, minutes <n> | Waits "
+      "send 2 | <handle>.send <text> | Sends the agent a message.",
+      "wait 2 | <handle>.wait idle, minutes <n> | Waits "
       "for the agent to go idle and returns an observation record; pauses with `waiting`.",
       "stop 2 | <handle>.stop | Stops the agent."},
      true},
-    {"observation_fields", kProgram + "  x = h.observe.|",
+    {"observation_fields",
+     kProgram + "  x = h.observe.|",
      {"status 5 | observation field | *Spec section 9.1.*", "last_message 5 | observation field | *Spec section 9.1.*",
       "tail 5 | observation field | *Spec section 9.1.*", "exit_code 5 | observation field | *Spec section 9.1.*"},
      true},
     {"agent_verbs", kProgram + "  x = bot.|", {"spawn", "observe", "send", "wait", "stop"}},
-    {"open_tool_verbs_found_in_the_text", kProgram + "  x = web.|", {"fetch 2 | web.fetch", "store 2 | web.store"}, true},
+    {"open_tool_verbs_found_in_the_text",
+     kProgram + "  x = web.|",
+     {"fetch 2 | web.fetch", "store 2 | web.store"},
+     true},
     {"input_fields", kProgram + "  x = req.|", {"title 5 | title"}, true},
-    {"module_units_and_imports", kProgram + "  x = lib.|",
-     {"flow 7 | machine flow()", "tidy 3 | def tidy(x)", "deep 9 | use \"./deep.zem\" as deep"}, true},
+    {"module_units_and_imports",
+     kProgram + "  x = lib.|",
+     {"flow 7 | machine flow()", "tidy 3 | def tidy(x)", "deep 9 | use \"./deep.zem\" as deep"},
+     true},
     {"after_an_opening_parenthesis", kProgram + "  x = (.|", {}},
     {"labels_of_an_inline_pick", kProgram + "  x = c is |", {"yes 20 | yes \"y\"", "no 20 | no \"n\""}, true},
     {"labels_of_a_judgment_result", kProgram + "  x = r.kind is |", {"bug"}},
     {"every_label_once_for_an_unknown_name",
-     kProgram + "  d = req pick:\n    bug \"again\"\n    other\n  x = nobody is |", {"bug", "low", "high", "yes", "no"}},
-    {"log_levels", kProgram + "  log |",
+     kProgram + "  d = req pick:\n    bug \"again\"\n    other\n  x = nobody is |",
+     {"bug", "low", "high", "yes", "no"}},
+    {"log_levels",
+     kProgram + "  log |",
      {"debug 20 | log debug | info | warn | error <expr> | The lowest `log` level: detail for whoever is debugging the "
       "program.",
       "info 20 | log debug | info | warn | error <expr> | A `log` level for ordinary progress.",
@@ -209,7 +227,8 @@ const ContextCase kContextCases[] = {
       "survives.",
       "error 20 | log debug | info | warn | error <expr> | The highest `log` level."},
      true},
-    {"capability_kinds", kProgram + "needs a:|",
+    {"capability_kinds",
+     kProgram + "needs a:|",
      {"agent 13 | Something that runs a task in the world over time and can be observed. Verbs: `spawn`, `observe`, "
       "`send`, `wait`, `stop`.",
       "person 13 | A human in the loop. Verbs: `ask`, `notify`, `take_over`.",
@@ -261,7 +280,8 @@ TEST_F(Completion, TypingOnOneBrokenLineAnalysesItOnce) {
 TEST(FieldSetOfDetail, PlainSubstringTests) {
   auto first = [](std::string_view detail) {
     std::vector<CompletionItem> items = field_set_of_detail(detail);
-    return items.empty() ? std::string("none") : items[0].label + " " + *items[0].detail + " " + *items[0].documentation;
+    return items.empty() ? std::string("none")
+                         : items[0].label + " " + *items[0].detail + " " + *items[0].documentation;
   };
   EXPECT_EQ(first("c = xs pick among \"best\""), "label choice field *Spec section 6.4a.*");
   EXPECT_EQ(first("k = t pick"), "label choice field *Spec section 6.3.*");

@@ -113,23 +113,27 @@ TEST_F(Navigation, HoverOfDeclaredNames) {
        "```dravelin\njudgment classify(t)\n```\n*judgment* \u2014 spec section 6.7\n\nClassifies a request.\nNo space "
        "here.\n\nReturns a record of:\n- `kind = t pick`\n- `urgent = t feels \"blocked\"`\n"},
       {"unit_in_another_file", at("tidy(req"),
-       "```dravelin\ndef tidy(text, limit = 10)\n```\n*def*" + in_helpers + " \u2014 spec section 8\n\nTrims a text.\n"},
+       "```dravelin\ndef tidy(text, limit = 10)\n```\n*def*" + in_helpers +
+           " \u2014 spec section 8\n\nTrims a text.\n"},
       {"judgment_result_through_a_unit_result", at("kind is", 1),
        "```dravelin\nkind = t pick\n```\n*judgment result* \u2014 spec section 6.7\n\nLabels:\n- `bug \"a defect\"`\n"},
       {"label_through_a_unit_result", at("is bug", 3),
        "```dravelin\nbug \"a defect\"\n```\n*label* \u2014 spec section 6.3\n"},
       {"open_tool", at("web: tool"),
-       "```dravelin\nneeds web: tool\n```\n*capability* \u2014 spec section 3.4\n\nAnything else. Verbs are forwarded to "
+       "```dravelin\nneeds web: tool\n```\n*capability* \u2014 spec section 3.4\n\nAnything else. Verbs are forwarded "
+       "to "
        "the host adapter; a signature block makes the compiler check them.\n\nAn open tool: no signature block, so "
        "verbs are checked at bind time or at the call (spec section 9.4).\n"},
       {"module_alias", at("helpers.tidy"),
        "```dravelin\nuse \"./lib/helpers.zem\" as helpers with fetcher: web\n```\n*module* \u2014 spec section "
-       "3.9\n\nResolves to `" + helpers_.string() + "`.\n"},
+       "3.9\n\nResolves to `" +
+           helpers_.string() + "`.\n"},
       {"use_path_shows_the_module", at("\"./lib", 3),
        "```dravelin\nprogram helpers\n```\n*program*" + in_helpers + " \u2014 spec section 3.1\n"},
       {"library_capability_of_a_mapping", at("fetcher:"),
        "```dravelin\nneeds fetcher: tool\n```\n*capability*" + in_helpers +
-           " \u2014 spec section 3.4\n\nAnything else. Verbs are forwarded to the host adapter; a signature block makes "
+           " \u2014 spec section 3.4\n\nAnything else. Verbs are forwarded to the host adapter; a signature block "
+           "makes "
            "the compiler check them.\n\nAn open tool: no signature block, so verbs are checked at bind time or at the "
            "call (spec section 9.4).\n"},
       {"output", at("reply = "), "```dravelin\nout reply\n```\n*output* \u2014 spec section 3.3\n"},
@@ -138,7 +142,8 @@ TEST_F(Navigation, HoverOfDeclaredNames) {
       {"machine", at("follow(t)"),
        "```dravelin\nmachine follow(t)\n```\n*machine* \u2014 spec section 7.8\n\nStates:\n- `state open`\n- `state "
        "shut done`\n\nA call returns `{ state, steps, done, verified, events }` (spec section 7.8).\n"},
-      {"machine_state", at("-> shut", 3), "```dravelin\nstate shut done\n```\n*machine state* \u2014 spec section 7.8\n"},
+      {"machine_state", at("-> shut", 3),
+       "```dravelin\nstate shut done\n```\n*machine state* \u2014 spec section 7.8\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(hover_text(c.offset), c.expected) << c.name;
 }
@@ -188,8 +193,9 @@ TEST_F(Navigation, HoverOfTheLanguagesOwnWords) {
 
 TEST_F(Navigation, HoverOfAPreludeDefShowsItsSource) {
   const std::string text = hover_text(at("stuck"));
-  EXPECT_TRUE(text.starts_with("```dravelin\ndef stuck(steps)\n```\n*def* in the prelude `std` \u2014 spec section 8\n"
-                               "\n```dravelin\ndef stuck(steps):\n  if repeats(steps) >= 2:\n"))
+  EXPECT_TRUE(
+      text.starts_with("```dravelin\ndef stuck(steps)\n```\n*def* in the prelude `std` \u2014 spec section 8\n"
+                       "\n```dravelin\ndef stuck(steps):\n  if repeats(steps) >= 2:\n"))
       << text;
   EXPECT_TRUE(text.ends_with("progress.confidence > 0.6)\n```\n")) << text;
 }
@@ -239,16 +245,18 @@ TEST_F(Navigation, ReferencesOfAUnitSearchEveryDocumentInOrder) {
 
 TEST_F(Navigation, ReferencesOfALocalStayInItsDocument) {
   AnalysisPtr main = world_.analysis(main_uri_);
-  EXPECT_EQ(find_references(world_, main, at("n + 1"), true),
-            (std::vector<Location>{Location{main_uri_, range(24, 2, 24, 3)}, Location{main_uri_, range(26, 4, 26, 5)},
-                                   Location{main_uri_, range(26, 8, 26, 9)}, Location{main_uri_, range(27, 9, 27, 10)}}));
+  EXPECT_EQ(
+      find_references(world_, main, at("n + 1"), true),
+      (std::vector<Location>{Location{main_uri_, range(24, 2, 24, 3)}, Location{main_uri_, range(26, 4, 26, 5)},
+                             Location{main_uri_, range(26, 8, 26, 9)}, Location{main_uri_, range(27, 9, 27, 10)}}));
   EXPECT_EQ(find_references(world_, main, at("n + 1"), false).size(), 3u);
 }
 
 TEST_F(Navigation, ReferencesOfALabelFindItsTest) {
   AnalysisPtr main = world_.analysis(main_uri_);
-  EXPECT_EQ(find_references(world_, main, at("bug \"a"), true),
-            (std::vector<Location>{Location{main_uri_, range(12, 4, 12, 7)}, Location{main_uri_, range(20, 15, 20, 18)}}));
+  EXPECT_EQ(
+      find_references(world_, main, at("bug \"a"), true),
+      (std::vector<Location>{Location{main_uri_, range(12, 4, 12, 7)}, Location{main_uri_, range(20, 15, 20, 18)}}));
 }
 
 TEST(DocComment, NearestCommentLinesUpToABlankOrCodeLine) {

@@ -13,12 +13,13 @@ namespace {
 
 using Kind = CompletionItemKind;
 
-constexpr std::string_view kDeclarationKeywords[] = {"program", "use", "in", "out", "needs",
+constexpr std::string_view kDeclarationKeywords[] = {"program",  "use",  "in",  "out",    "needs",
                                                      "judgment", "task", "def", "machine"};
 constexpr std::string_view kStatementKeywords[] = {
-    "if",   "elif",  "else", "for",  "in",    "loop",  "until", "max",  "return", "stop",   "escalate", "continue",
-    "break", "gate", "proceed", "confirm", "and", "or", "not", "is", "true", "false", "none", "each",
-    "feels", "pick", "rate", "among", "other", "shape", "focus", "trail", "on", "verify", "log"};
+    "if",    "elif",     "else",     "for",   "in",    "loop",    "until",   "max",  "return",
+    "stop",  "escalate", "continue", "break", "gate",  "proceed", "confirm", "and",  "or",
+    "not",   "is",       "true",     "false", "none",  "each",    "feels",   "pick", "rate",
+    "among", "other",    "shape",    "focus", "trail", "on",      "verify",  "log"};
 constexpr std::string_view kAgentVerbs[] = {"spawn", "observe", "send", "wait", "stop"};
 constexpr std::string_view kPersonVerbs[] = {"ask", "notify", "take_over"};
 constexpr std::string_view kLlmVerbs[] = {"write"};
@@ -53,8 +54,8 @@ std::vector<CompletionItem> field_items(const FieldSet& set) {
 }
 
 CompletionItem keyword_item(std::string_view word) {
-  CompletionItem item{std::string(word), Kind::Keyword, std::nullopt, std::nullopt, "9" + std::string(word),
-                      std::nullopt};
+  CompletionItem item{std::string(word), Kind::Keyword,           std::nullopt,
+                      std::nullopt,      "9" + std::string(word), std::nullopt};
   if (auto entry = keyword_doc(word)) {
     item.detail = std::string(entry->signature);
     item.documentation = completion_documentation(*entry);
@@ -67,20 +68,22 @@ CompletionItem symbol_item(const DeclaredSymbol& symbol, Kind kind) {
 }
 
 CompletionItem unit_item(const DeclaredSymbol& symbol) {
-  return symbol_item(symbol, static_cast<UnitKind>(symbol.sub_kind) == UnitKind::Machine ? Kind::Class : Kind::Function);
+  return symbol_item(symbol,
+                     static_cast<UnitKind>(symbol.sub_kind) == UnitKind::Machine ? Kind::Class : Kind::Function);
 }
 
 std::optional<CompletionItem> documented_item(std::string_view label, const std::optional<DocEntry>& entry) {
   if (!entry) return std::nullopt;
-  return CompletionItem{std::string(label), Kind::Method, std::string(entry->signature),
-                        std::string(entry->documentation), std::nullopt, std::nullopt};
+  return CompletionItem{
+      std::string(label), Kind::Method, std::string(entry->signature), std::string(entry->documentation),
+      std::nullopt,       std::nullopt};
 }
 
 CompletionItem log_level_item(std::string_view level) {
   std::optional<std::string> doc;
   if (auto text = log_level_doc(level)) doc = std::string(*text);
-  return CompletionItem{std::string(level), Kind::EnumMember, std::string(kLogLevelSignature), doc, std::nullopt,
-                        std::nullopt};
+  return CompletionItem{std::string(level), Kind::EnumMember, std::string(kLogLevelSignature), doc,
+                        std::nullopt,       std::nullopt};
 }
 
 // The pieces of a text split at white space and at the characters "(=[,{:"; the last one, where an empty last
@@ -91,8 +94,9 @@ std::optional<std::string_view> last_piece(std::string_view text) {
   size_t begin = 0;
   for (size_t i = 0; i < text.size();) {
     const syntax::Utf8Char c = syntax::decode_utf8(text, i);
-    const bool separator = is_white_space(c.code) || (c.code < 0x80 && std::string_view("(=[,{:").find(
-                                                                          static_cast<char>(c.code)) != std::string_view::npos);
+    const bool separator =
+        is_white_space(c.code) ||
+        (c.code < 0x80 && std::string_view("(=[,{:").find(static_cast<char>(c.code)) != std::string_view::npos);
     if (separator) {
       pieces.push_back(text.substr(begin, i - begin));
       begin = i + c.length;
@@ -221,8 +225,8 @@ std::vector<CompletionItem> after_dot(Context& c, const std::vector<std::string>
         case syntax::NeedKind::Llm: verb_items(kLlmVerbs); break;
         case syntax::NeedKind::Tool:
           for (std::string& verb : verbs_in_text(c.working->text, segments[0]))
-            out.push_back(CompletionItem{verb, Kind::Method, segments[0] + "." + verb, std::nullopt, std::nullopt,
-                                         std::nullopt});
+            out.push_back(
+                CompletionItem{verb, Kind::Method, segments[0] + "." + verb, std::nullopt, std::nullopt, std::nullopt});
           break;
       }
       return out;
@@ -233,8 +237,8 @@ std::vector<CompletionItem> after_dot(Context& c, const std::vector<std::string>
   for (const auto& [name, id] : module->index->unit_names)
     if (!name.starts_with('_')) out.push_back(unit_item(module->index->symbols[id]));
   for (const ImportAlias& import : module->index->imports)
-    out.push_back(CompletionItem{import.alias, Kind::Module, module->index->symbols[import.symbol].detail,
-                                 std::nullopt, std::nullopt, std::nullopt});
+    out.push_back(CompletionItem{import.alias, Kind::Module, module->index->symbols[import.symbol].detail, std::nullopt,
+                                 std::nullopt, std::nullopt});
   return out;
 }
 
@@ -261,7 +265,8 @@ std::vector<CompletionItem> labels_after_is(Context& c, std::string_view receive
   }
   std::set<std::string_view> seen;
   for (SymbolId label : index.labels())
-    if (seen.insert(index.symbols[label].name).second) out.push_back(symbol_item(index.symbols[label], Kind::EnumMember));
+    if (seen.insert(index.symbols[label].name).second)
+      out.push_back(symbol_item(index.symbols[label], Kind::EnumMember));
   return out;
 }
 
@@ -346,8 +351,8 @@ std::vector<CompletionItem> general_items(Context& c) {
 
 AnalysisPtr PatchedAnalyses::analyze(const Analysis& original, std::string patched_text) {
   const PositionEncoding encoding = original.line_index.encoding();
-  if (last_ && last_->uri == original.uri && last_->path == original.path &&
-      last_->line_index.encoding() == encoding && last_->text == patched_text)
+  if (last_ && last_->uri == original.uri && last_->path == original.path && last_->line_index.encoding() == encoding &&
+      last_->text == patched_text)
     return last_;
   last_ = analyze_document(original.uri, original.path, std::move(patched_text), encoding);
   ++built_;

@@ -82,7 +82,9 @@ std::string kind_extras(World& world, const Analysis& declaring, SymbolId id) {
       if (!verbs.empty()) {
         out += "\nDeclared verbs:\n" + verbs;
       } else if (kind == syntax::NeedKind::Tool) {
-        out += "\nAn open tool: no signature block, so verbs are checked at bind time or at the call (spec section 9.4).\n";
+        out +=
+            "\nAn open tool: no signature block, so verbs are checked at bind time or at the call (spec section "
+            "9.4).\n";
       }
       break;
     }
@@ -110,11 +112,9 @@ std::string kind_extras(World& world, const Analysis& declaring, SymbolId id) {
       }
       break;
     case DeclKind::JudgmentResult:
-      if (std::string labels = child_lines(index, id, DeclKind::Label); !labels.empty())
-        out += "\nLabels:\n" + labels;
+      if (std::string labels = child_lines(index, id, DeclKind::Label); !labels.empty()) out += "\nLabels:\n" + labels;
       break;
-    default:
-      break;
+    default: break;
   }
   return out;
 }
@@ -184,27 +184,27 @@ std::optional<Hover> hover(World& world, const AnalysisPtr& analysis, size_t off
   // 1. The name under the cursor.
   if (a.index) {
     if (const Occurrence* occurrence = occurrence_at(*a.index, offset)) {
-      std::optional<std::string> text = std::visit(
-          Overloaded{
-              [](const ref::CapabilityVerb& verb) -> std::optional<std::string> {
-                if (auto entry = capability_verb_doc(verb.kind, verb.verb)) return hover_block(*entry);
-                return std::nullopt;
-              },
-              [](const ref::HandleMethod& method) -> std::optional<std::string> {
-                if (auto entry = handle_method_doc(method.method)) return hover_block(*entry);
-                return std::nullopt;
-              },
-              [](const ref::Builtin& builtin) -> std::optional<std::string> {
-                if (auto entry = builtin_doc(builtin.function)) return hover_block(*entry);
-                return std::nullopt;
-              },
-              [&](const auto&) -> std::optional<std::string> {
-                if (auto resolved = world.defining_document(analysis, occurrence->target))
-                  return declaration_hover(world, a, *resolved);
-                return std::nullopt;
-              },
-          },
-          occurrence->target);
+      std::optional<std::string> text =
+          std::visit(Overloaded{
+                         [](const ref::CapabilityVerb& verb) -> std::optional<std::string> {
+                           if (auto entry = capability_verb_doc(verb.kind, verb.verb)) return hover_block(*entry);
+                           return std::nullopt;
+                         },
+                         [](const ref::HandleMethod& method) -> std::optional<std::string> {
+                           if (auto entry = handle_method_doc(method.method)) return hover_block(*entry);
+                           return std::nullopt;
+                         },
+                         [](const ref::Builtin& builtin) -> std::optional<std::string> {
+                           if (auto entry = builtin_doc(builtin.function)) return hover_block(*entry);
+                           return std::nullopt;
+                         },
+                         [&](const auto&) -> std::optional<std::string> {
+                           if (auto resolved = world.defining_document(analysis, occurrence->target))
+                             return declaration_hover(world, a, *resolved);
+                           return std::nullopt;
+                         },
+                     },
+                     occurrence->target);
       if (text) return hover_at(a, occurrence->span, std::move(*text));
     }
   }
@@ -215,8 +215,8 @@ std::optional<Hover> hover(World& world, const AnalysisPtr& analysis, size_t off
         if (auto entry = keyword_doc("log")) return hover_at(a, log.log, hover_block(*entry));
       }
       if (contains(log.level, offset)) {
-        const std::string_view level = std::string_view(a.text).substr(
-            log.level.start.offset, log.level.end.offset - log.level.start.offset);
+        const std::string_view level =
+            std::string_view(a.text).substr(log.level.start.offset, log.level.end.offset - log.level.start.offset);
         if (auto doc = log_level_doc(level))
           return hover_at(a, log.level, hover_block(kLogLevelSignature, *doc, kLogLevelSection));
       }

@@ -91,7 +91,7 @@ class Builder {
   std::string_view text_;
   const std::vector<std::string>& prelude_names_;
   SymbolIndex index_;
-  std::vector<SymbolId> unit_symbols_;        // in unit order
+  std::vector<SymbolId> unit_symbols_;                     // in unit order
   std::map<std::string, NameBinding, std::less<>> names_;  // the names of the unit being indexed
   std::optional<SymbolId> current_unit_;
 };

@@ -37,62 +37,61 @@ void Builder::walk_expr(const ast::Expr& expr, bool in_call) {
     index_path(*path, in_call);
     return;
   }
-  std::visit(
-      Overloaded{
-          [&](const ast::Expr::Text& text) { walk_text(text.text); },
-          [&](const ast::Expr::List& list) {
-            for (const ast::Expr& item : list.items) walk_expr(item, false);
-          },
-          [&](const ast::Expr::Record& record) { walk_fields(record.fields); },
-          [&](const ast::Expr::Field& field) {
-            // A member of something that is not a name: a call's result, a literal, an index.
-            walk_expr(*field.target, false);
-            const bool verb = in_call || field.name == "stop" || field.name == "observe";
-            occur(ref::Unresolved{}, field.name_span, verb ? OccurrenceRole::Verb : OccurrenceRole::Field);
-          },
-          [&](const ast::Expr::Index& index) {
-            walk_expr(*index.target, false);
-            walk_expr(*index.index, false);
-          },
-          [&](const ast::Expr::Call& call) { walk_call(call); },
-          [&](const ast::Expr::Unary& unary) { walk_expr(*unary.operand, false); },
-          [&](const ast::Expr::Binary& binary) {
-            walk_expr(*binary.left, false);
-            walk_expr(*binary.right, false);
-          },
-          [&](const ast::Expr::Is& test) { walk_is(test); },
-          [&](const ast::Expr::Comprehension& comprehension) {
-            walk_expr(*comprehension.iterable, false);
-            std::vector<std::pair<std::string, std::optional<NameBinding>>> earlier;
-            for (const ast::Ident& name : comprehension.names) {
-              auto bound = names_.find(name.name);
-              earlier.emplace_back(name.name, bound == names_.end() ? std::nullopt
-                                                                    : std::optional<NameBinding>(bound->second));
-              const SymbolId id = declare(
-                  DeclaredSymbol{current_unit_, name.name, name.name, name.span, name.span, DeclKind::Variable, 0},
-                  OccurrenceRole::Variable);
-              names_[name.name] = NameBinding{id, shape::Opaque{}};
-            }
-            walk_expr(*comprehension.expr, false);
-            if (comprehension.test) walk_expr(**comprehension.test, false);
-            // Put back in reverse, so that two loop names alike end as they began.
-            for (auto it = earlier.rbegin(); it != earlier.rend(); ++it) {
-              if (it->second) {
-                names_[it->first] = std::move(*it->second);
-              } else {
-                names_.erase(it->first);
-              }
-            }
-          },
-          [&](const ast::Expr::Focus& focus) {
-            walk_expr(*focus.text, false);
-            walk_expr(*focus.on, false);
-          },
-          [&](const ast::Expr::Judge& judge) { walk_judge(*judge.judge, current_unit_); },
-          [&](const ast::Expr::Log& log) { walk_log(log); },
-          [](const auto&) {},  // numbers, truth values, none, trail; names and fields of names came as paths
-      },
-      expr.node);
+  std::visit(Overloaded{
+                 [&](const ast::Expr::Text& text) { walk_text(text.text); },
+                 [&](const ast::Expr::List& list) {
+                   for (const ast::Expr& item : list.items) walk_expr(item, false);
+                 },
+                 [&](const ast::Expr::Record& record) { walk_fields(record.fields); },
+                 [&](const ast::Expr::Field& field) {
+                   // A member of something that is not a name: a call's result, a literal, an index.
+                   walk_expr(*field.target, false);
+                   const bool verb = in_call || field.name == "stop" || field.name == "observe";
+                   occur(ref::Unresolved{}, field.name_span, verb ? OccurrenceRole::Verb : OccurrenceRole::Field);
+                 },
+                 [&](const ast::Expr::Index& index) {
+                   walk_expr(*index.target, false);
+                   walk_expr(*index.index, false);
+                 },
+                 [&](const ast::Expr::Call& call) { walk_call(call); },
+                 [&](const ast::Expr::Unary& unary) { walk_expr(*unary.operand, false); },
+                 [&](const ast::Expr::Binary& binary) {
+                   walk_expr(*binary.left, false);
+                   walk_expr(*binary.right, false);
+                 },
+                 [&](const ast::Expr::Is& test) { walk_is(test); },
+                 [&](const ast::Expr::Comprehension& comprehension) {
+                   walk_expr(*comprehension.iterable, false);
+                   std::vector<std::pair<std::string, std::optional<NameBinding>>> earlier;
+                   for (const ast::Ident& name : comprehension.names) {
+                     auto bound = names_.find(name.name);
+                     earlier.emplace_back(
+                         name.name, bound == names_.end() ? std::nullopt : std::optional<NameBinding>(bound->second));
+                     const SymbolId id = declare(DeclaredSymbol{current_unit_, name.name, name.name, name.span,
+                                                                name.span, DeclKind::Variable, 0},
+                                                 OccurrenceRole::Variable);
+                     names_[name.name] = NameBinding{id, shape::Opaque{}};
+                   }
+                   walk_expr(*comprehension.expr, false);
+                   if (comprehension.test) walk_expr(**comprehension.test, false);
+                   // Put back in reverse, so that two loop names alike end as they began.
+                   for (auto it = earlier.rbegin(); it != earlier.rend(); ++it) {
+                     if (it->second) {
+                       names_[it->first] = std::move(*it->second);
+                     } else {
+                       names_.erase(it->first);
+                     }
+                   }
+                 },
+                 [&](const ast::Expr::Focus& focus) {
+                   walk_expr(*focus.text, false);
+                   walk_expr(*focus.on, false);
+                 },
+                 [&](const ast::Expr::Judge& judge) { walk_judge(*judge.judge, current_unit_); },
+                 [&](const ast::Expr::Log& log) { walk_log(log); },
+                 [](const auto&) {},  // numbers, truth values, none, trail; names and fields of names came as paths
+             },
+             expr.node);
 }
 
 void Builder::walk_call(const ast::Expr::Call& call) {
@@ -195,8 +194,8 @@ void Builder::walk_judge(const ast::Judge& judge, std::optional<SymbolId> label_
                      std::vector<const ast::Expr*> parts = in_source_order({&label.description});
                      if (label.detail) {
                        const ast::Detail& d = *label.detail;
-                       for (const ast::Expr* e : in_source_order({&d.focus, &d.note, &d.compare, &d.yes, &d.no,
-                                                                  &d.examples, &d.what, &d.not_for}))
+                       for (const ast::Expr* e : in_source_order(
+                                {&d.focus, &d.note, &d.compare, &d.yes, &d.no, &d.examples, &d.what, &d.not_for}))
                          parts.push_back(e);
                        std::stable_sort(parts.begin(), parts.end(), [](const ast::Expr* a, const ast::Expr* b) {
                          return ast::span(*a).start.offset < ast::span(*b).start.offset;
@@ -221,8 +220,8 @@ void Builder::walk_judge(const ast::Judge& judge, std::optional<SymbolId> label_
 }
 
 void Builder::walk_detail(const ast::Detail& d) {
-  for (const ast::Expr* e : in_source_order({&d.focus, &d.note, &d.compare, &d.yes, &d.no, &d.examples, &d.what,
-                                             &d.not_for}))
+  for (const ast::Expr* e :
+       in_source_order({&d.focus, &d.note, &d.compare, &d.yes, &d.no, &d.examples, &d.what, &d.not_for}))
     walk_expr(*e, false);
 }
 

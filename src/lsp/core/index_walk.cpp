@@ -36,8 +36,7 @@ bool is_handle_method(std::string_view name) {
 // The value a variable is first assigned tells what it holds, as far as member access cares.
 ValueShape assigned_shape(const ast::Expr& value, const std::optional<std::vector<std::string>>& callee_unit) {
   if (const auto* call = std::get_if<ast::Expr::Call>(&value.node)) {
-    if (auto callee = dotted_path(*call->callee); callee && callee->back().name == "spawn")
-      return shape::AgentHandle{};
+    if (auto callee = dotted_path(*call->callee); callee && callee->back().name == "spawn") return shape::AgentHandle{};
     if (callee_unit) return shape::UnitResult{*callee_unit};
     return shape::Opaque{};
   }
@@ -138,8 +137,8 @@ void Builder::index_path(const std::vector<Segment>& path, bool in_call) {
   const bool head_unresolved = std::holds_alternative<ref::Unresolved>(index_.occurrences.back().target);
   const DeclaredSymbol* symbol = head_symbol ? &index_.symbols[*head_symbol] : nullptr;
 
-  const bool module = (symbol != nullptr && symbol->kind == DeclKind::Module) ||
-                      (path[0].name == "std" && head_unresolved);
+  const bool module =
+      (symbol != nullptr && symbol->kind == DeclKind::Module) || (path[0].name == "std" && head_unresolved);
   if (module) {
     for (size_t i = 1; i + 1 < path.size(); ++i)
       occur(ref::ModuleAlias{path_names(path, i + 1)}, path[i].span, OccurrenceRole::Module);
@@ -170,14 +169,13 @@ void Builder::index_path(const std::vector<Segment>& path, bool in_call) {
     if (auto verb = index_.child_named(*head_symbol, member.name)) {
       occur(ref::Local{*verb}, member.span, OccurrenceRole::Verb);
     } else {
-      occur(ref::CapabilityVerb{std::string(member.name), static_cast<syntax::NeedKind>(symbol->sub_kind)},
-            member.span, OccurrenceRole::Verb);
+      occur(ref::CapabilityVerb{std::string(member.name), static_cast<syntax::NeedKind>(symbol->sub_kind)}, member.span,
+            OccurrenceRole::Verb);
     }
   } else {
     std::visit(Overloaded{
                    [&](const shape::UnitResult& result) {
-                     occur(ref::UnitMember{result.unit, std::string(member.name)}, member.span,
-                           OccurrenceRole::Field);
+                     occur(ref::UnitMember{result.unit, std::string(member.name)}, member.span, OccurrenceRole::Field);
                    },
                    [&](const shape::Record& record) { field_among(record.fields); },
                    [&](const shape::InputRecord& record) { field_among(record.fields); },
@@ -256,78 +254,78 @@ void Builder::walk_pass(const ast::Block& block) {
 }
 
 void Builder::walk_stmt(const ast::Stmt& stmt) {
-  std::visit(
-      Overloaded{
-          [&](const ast::Stmt::Assign& assign) {
-            resolve_name(assign.target.root, assign.target.root_span, false);
-            std::optional<SymbolId> root;
-            if (const auto* local = std::get_if<ref::Local>(&index_.occurrences.back().target)) root = local->symbol;
-            for (const ast::Ident& step : assign.target.path)
-              occur(ref::Unresolved{}, step.span, OccurrenceRole::Field);
-            const auto* judge = std::get_if<ast::Expr::Judge>(&assign.value.node);
-            if (judge == nullptr) {
-              walk_expr(assign.value, false);
-              return;
-            }
-            const bool plain = assign.target.path.empty();
-            std::optional<SymbolId> parent = current_unit_;
-            if (plain && root) parent = root;
-            walk_judge(*judge->judge, parent);
-            if (!plain || !parent) return;
-            // The answer to an inline pick or rate can be tested against that question's own labels.
-            std::vector<SymbolId> labels = index_.labels_of(*parent);
-            auto bound = names_.find(assign.target.root);
-            if (!labels.empty() && bound != names_.end()) bound->second.shape = shape::Choice{std::move(labels)};
-          },
-          [&](const ast::Stmt::Expr& expr) { walk_expr(expr.expr, false); },
-          [&](const ast::Stmt::If& branches) {
-            for (const ast::Branch& branch : branches.branches) {
-              walk_expr(branch.test, false);
-              walk_pass(branch.body);
-            }
-            if (branches.otherwise) walk_pass(*branches.otherwise);
-          },
-          [&](const ast::Stmt::For& loop) {
-            for (const ast::Ident& name : loop.names) resolve_name(name.name, name.span, false);
-            walk_expr(loop.iterable, false);
-            walk_pass(loop.body);
-          },
-          [&](const ast::Stmt::Loop& loop) { walk_pass(loop.body); },
-          [&](const ast::Stmt::Until& loop) {
-            walk_expr(loop.test, false);
-            walk_pass(loop.body);
-          },
-          [&](const ast::Stmt::Gate& gate) {
-            if (gate.risk) walk_expr(*gate.risk, false);
-            if (gate.confidence) walk_expr(*gate.confidence, false);
-            if (gate.done) walk_expr(*gate.done, false);
-            for (const ast::GateArm& arm : gate.arms) walk_pass(arm.body);
-          },
-          [&](const ast::Stmt::Shape& shaped) {
-            resolve_name(shaped.target, shaped.target_span, false);
-            auto bound = names_.find(shaped.target);
-            // An output (or anything else the unit does not bind) has no symbol of its own here: its fields
-            // hang off the program.
-            SymbolId parent = 0;
-            if (bound != names_.end() && bound->second.symbol) parent = *bound->second.symbol;
-            std::vector<SymbolId> fields;
-            for (const ast::ShapeField& field : shaped.fields) {
-              fields.push_back(declare(DeclaredSymbol{parent, field.name, first_line(field.span), field.name_span,
-                                                      field.span, DeclKind::ShapedField, 0},
-                                       OccurrenceRole::Field));
-              walk_expr(field.value, false);
-            }
-            bound = names_.find(shaped.target);
-            if (bound != names_.end()) bound->second.shape = shape::Record{std::move(fields)};
-          },
-          [&](const ast::Stmt::Return& ret) {
-            if (ret.value) walk_expr(*ret.value, false);
-          },
-          [&](const ast::Stmt::Stop& stop) { walk_expr(stop.reason, false); },
-          [&](const ast::Stmt::Escalate& escalate) { walk_expr(escalate.reason, false); },
-          [](const auto&) {},  // continue, break
-      },
-      stmt.node);
+  std::visit(Overloaded{
+                 [&](const ast::Stmt::Assign& assign) {
+                   resolve_name(assign.target.root, assign.target.root_span, false);
+                   std::optional<SymbolId> root;
+                   if (const auto* local = std::get_if<ref::Local>(&index_.occurrences.back().target))
+                     root = local->symbol;
+                   for (const ast::Ident& step : assign.target.path)
+                     occur(ref::Unresolved{}, step.span, OccurrenceRole::Field);
+                   const auto* judge = std::get_if<ast::Expr::Judge>(&assign.value.node);
+                   if (judge == nullptr) {
+                     walk_expr(assign.value, false);
+                     return;
+                   }
+                   const bool plain = assign.target.path.empty();
+                   std::optional<SymbolId> parent = current_unit_;
+                   if (plain && root) parent = root;
+                   walk_judge(*judge->judge, parent);
+                   if (!plain || !parent) return;
+                   // The answer to an inline pick or rate can be tested against that question's own labels.
+                   std::vector<SymbolId> labels = index_.labels_of(*parent);
+                   auto bound = names_.find(assign.target.root);
+                   if (!labels.empty() && bound != names_.end()) bound->second.shape = shape::Choice{std::move(labels)};
+                 },
+                 [&](const ast::Stmt::Expr& expr) { walk_expr(expr.expr, false); },
+                 [&](const ast::Stmt::If& branches) {
+                   for (const ast::Branch& branch : branches.branches) {
+                     walk_expr(branch.test, false);
+                     walk_pass(branch.body);
+                   }
+                   if (branches.otherwise) walk_pass(*branches.otherwise);
+                 },
+                 [&](const ast::Stmt::For& loop) {
+                   for (const ast::Ident& name : loop.names) resolve_name(name.name, name.span, false);
+                   walk_expr(loop.iterable, false);
+                   walk_pass(loop.body);
+                 },
+                 [&](const ast::Stmt::Loop& loop) { walk_pass(loop.body); },
+                 [&](const ast::Stmt::Until& loop) {
+                   walk_expr(loop.test, false);
+                   walk_pass(loop.body);
+                 },
+                 [&](const ast::Stmt::Gate& gate) {
+                   if (gate.risk) walk_expr(*gate.risk, false);
+                   if (gate.confidence) walk_expr(*gate.confidence, false);
+                   if (gate.done) walk_expr(*gate.done, false);
+                   for (const ast::GateArm& arm : gate.arms) walk_pass(arm.body);
+                 },
+                 [&](const ast::Stmt::Shape& shaped) {
+                   resolve_name(shaped.target, shaped.target_span, false);
+                   auto bound = names_.find(shaped.target);
+                   // An output (or anything else the unit does not bind) has no symbol of its own here: its fields
+                   // hang off the program.
+                   SymbolId parent = 0;
+                   if (bound != names_.end() && bound->second.symbol) parent = *bound->second.symbol;
+                   std::vector<SymbolId> fields;
+                   for (const ast::ShapeField& field : shaped.fields) {
+                     fields.push_back(declare(DeclaredSymbol{parent, field.name, first_line(field.span),
+                                                             field.name_span, field.span, DeclKind::ShapedField, 0},
+                                              OccurrenceRole::Field));
+                     walk_expr(field.value, false);
+                   }
+                   bound = names_.find(shaped.target);
+                   if (bound != names_.end()) bound->second.shape = shape::Record{std::move(fields)};
+                 },
+                 [&](const ast::Stmt::Return& ret) {
+                   if (ret.value) walk_expr(*ret.value, false);
+                 },
+                 [&](const ast::Stmt::Stop& stop) { walk_expr(stop.reason, false); },
+                 [&](const ast::Stmt::Escalate& escalate) { walk_expr(escalate.reason, false); },
+                 [](const auto&) {},  // continue, break
+             },
+             stmt.node);
 }
 
 void Builder::index_keys(const std::vector<ast::BudgetLimit>& budget, const std::vector<ast::Threshold>& thresholds) {

@@ -64,7 +64,8 @@ std::vector<Location> find_references(World& world, const AnalysisPtr& analysis,
     return found->second;
   };
   auto is_definition = [&](const ResolvedSymbol& r) {
-    return r.symbol == definition->symbol && (r.analysis == definition->analysis || key_of(*r.analysis) == definition_key);
+    return r.symbol == definition->symbol &&
+           (r.analysis == definition->analysis || key_of(*r.analysis) == definition_key);
   };
 
   std::vector<AnalysisPtr> documents;
@@ -86,8 +87,7 @@ std::vector<Location> find_references(World& world, const AnalysisPtr& analysis,
       } else {
         // Every target but a module file names its symbol by the very text it stands on, so a name that
         // differs cannot resolve to the definition and is not looked up.
-        if (!std::holds_alternative<ref::ModuleFile>(o.target) &&
-            span_text(document->text, o.span) != declared.name)
+        if (!std::holds_alternative<ref::ModuleFile>(o.target) && span_text(document->text, o.span) != declared.name)
           continue;
         std::optional<ResolvedSymbol> resolved = world.defining_document(document, o.target);
         if (!resolved || !is_definition(*resolved)) continue;

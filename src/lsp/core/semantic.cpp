@@ -19,16 +19,15 @@ constexpr uint32_t kMaxInterpolationDepth = 100;
 
 // Words the lexer reads as names that are coloured as keywords where they are not names.
 constexpr std::array<std::string_view, 16> kContextualWords = {
-    "as",    "by",     "log",    "with",   "done",    "goal",       "tail",   "using",
-    "above", "below",  "risky",  "prompt", "sample",  "strict",     "observe", "thresholds"};
+    "as",    "by",    "log",   "with",   "done",   "goal",   "tail",    "using",
+    "above", "below", "risky", "prompt", "sample", "strict", "observe", "thresholds"};
 
 bool is_contextual_word(std::string_view word) {
   return std::find(kContextualWords.begin(), kContextualWords.end(), word) != kContextualWords.end();
 }
 
 bool is_return_type(std::string_view word) {
-  return word == "text" || word == "bool" || word == "list" || word == "number" || word == "record" ||
-         word == "handle";
+  return word == "text" || word == "bool" || word == "list" || word == "number" || word == "record" || word == "handle";
 }
 
 // Brackets, commas, colons and dots are left uncoloured.
