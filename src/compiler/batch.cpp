@@ -215,11 +215,13 @@ struct BatchOpenGroup {
   uint32_t id = 0;
   std::set<std::string> result_names;   // assigned from the group's answers, or from values that read them
   std::set<std::string> written_names;  // assigned by ordinary statements since the group opened
+  std::set<std::string> judged_roots;   // assigned by the group's own judgments
 
   void close() {
     open = false;
     result_names.clear();
     written_names.clear();
+    judged_roots.clear();
   }
 };
 
@@ -255,7 +257,10 @@ class BatchPass {
   void judgment(const std::string& target, Judge& question, BatchOpenGroup& group) {
     std::set<std::string> reads;
     BatchReadCollector{reads}.question(question);
-    if (group.open && (batch_meets(reads, group.result_names) || batch_meets(reads, group.written_names))) {
+    // The runtime keeps a group's answers by the names they are assigned to, so two judgments of one group
+    // assigned to the same name would both get the later one's answer: a repeated root starts a new group.
+    if (group.open && (batch_meets(reads, group.result_names) || batch_meets(reads, group.written_names) ||
+                       group.judged_roots.count(target) > 0)) {
       group.close();
     }
     if (!group.open) {
@@ -264,6 +269,7 @@ class BatchPass {
     }
     question.request_group = group.id;
     group.result_names.insert(target);
+    group.judged_roots.insert(target);
   }
 
   void written(const std::string& target, const std::set<std::string>& reads, BatchOpenGroup& group) {

@@ -406,6 +406,36 @@ TEST(AssignRequestGroups, LaterQuestionTextsMustNotReadWhatTheGroupChanges) {
   for (const GroupCase& c : cases) expect_groups(c);
 }
 
+TEST(AssignRequestGroups, AJudgmentAssignedToANameTheGroupAlreadyJudgesStartsANewGroup) {
+  // Answers are kept by the name they are assigned to: two judgments of one group assigned to one name would
+  // both receive the later question's answer, and anything copied from the first in between would too.
+  const std::vector<GroupCase> cases = {
+      {"the same name judged twice in a row",
+       {judged("a", feels_on("x")), judged("a", feels_on("y"))},
+       {0, 1}},
+      {"a copy of the first answer in between",
+       {judged("a", feels_on("x")), assign("b", name("a")), judged("a", feels_on("y")), judged("c", feels_on("z"))},
+       {0, 1, 1}},
+      {"the repeated name may be the group's second judgment",
+       {judged("a", feels_on("x")), judged("b", pick_on("y")), judged("b", feels_on("z"))},
+       {0, 0, 1}},
+      {"a repeated path root counts too",
+       {judged_path("r", {"kind"}, pick_on("x")), judged_path("r", {"tone"}, feels_on("y"))},
+       {0, 1}},
+      {"a name only written by an ordinary assignment does not split",
+       {judged("a", feels_on("x")), assign("b", num(1)), judged("b", feels_on("y"))},
+       {0, 0}},
+      {"a name derived from an answer does not split",
+       {judged("a", feels_on("x")), assign("s", name("a")), judged("s", feels_on("y"))},
+       {0, 0}},
+      {"the same name in the next group is fine again",
+       {judged("a", feels_on("x")), judged("a", feels_on("y")), judged("b", feels_on("z")),
+        judged("a", feels_on("w"))},
+       {0, 1, 1, 2}},
+  };
+  for (const GroupCase& c : cases) expect_groups(c);
+}
+
 TEST(AssignRequestGroups, OnlyAWholeRightHandSideIsNumbered) {
   std::vector<Stmt> body = {
       judged("a", feels_on("x")),
