@@ -71,6 +71,12 @@ ValueResult eval_name(const Expr::Name& name, const Scopes& scopes) {
   return err(type_error("unknown name `" + name.name + "`", name.span));
 }
 
+[[gnu::noinline]] RuntimeError too_deep_value(const syntax::Span& span) {
+  RuntimeError error = nesting_error();
+  error.span = span;
+  return error;
+}
+
 ValueResult eval_list(EvalContext& context, const Expr::List& list, Scopes& scopes) {
   List items;
   items.reserve(list.items.size());
@@ -79,6 +85,7 @@ ValueResult eval_list(EvalContext& context, const Expr::List& list, Scopes& scop
     if (!value.ok()) return value;
     items.push_back(std::move(*value));
   }
+  if (container_depth(items) > kMaxValueDepth) return err(too_deep_value(list.span));
   return Value::list(std::move(items));
 }
 
@@ -89,6 +96,7 @@ ValueResult eval_record(EvalContext& context, const Expr::Record& record, Scopes
     if (!value.ok()) return value;
     fields.insert_or_assign(field.name, std::move(*value));
   }
+  if (container_depth(fields) > kMaxValueDepth) return err(too_deep_value(record.span));
   return Value::record(std::move(fields));
 }
 
@@ -186,6 +194,7 @@ ValueResult eval_comprehension(EvalContext& context, const Expr::Comprehension& 
     scopes.pop_frame();
     if (!step.ok()) return err(std::move(step).error());
   }
+  if (container_depth(out) > kMaxValueDepth) return err(too_deep_value(comprehension.span));
   return Value::list(std::move(out));
 }
 

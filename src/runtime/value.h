@@ -262,6 +262,22 @@ class Value {
   Payload payload_;
 };
 
+// How deeply a value may nest. Every level of its tagged JSON form counts: a list, a record, and the objects of
+// the special kinds with theirs (a choice's probabilities and item, a level's probabilities, a handle's fields).
+// Building a deeper list or record is a `type_error` (`nesting_error`), so that every walk over a value (copy,
+// comparison, text and JSON forms) stays well within the stack, and every value a run can hold fits in a
+// recording line and reads back from it (the recording reader's depth limit leaves room for this one).
+inline constexpr size_t kMaxValueDepth = 400;
+
+// The levels of the value's tagged JSON form: 0 for none, text, number and bool; one more than the deepest
+// child for a list or record.
+size_t value_depth(const Value& value);
+// The depth of a list or record holding these values.
+size_t container_depth(const List& items);
+size_t container_depth(const Record& entries);
+// "a value may nest at most 400 levels deep": a spanless, non-retryable `type_error`.
+RuntimeError nesting_error();
+
 // The number text form: a whole number of magnitude below 1e15 as an integer ("3", "-12", "-0"); any other
 // finite number as the shortest digits that read back the same, positionally, never with an exponent
 // ("0.1", "0.0000001", "1" and 21 zeros); "NaN", "inf", "-inf".
