@@ -83,12 +83,18 @@ constexpr FieldSpec<R, T, CodecOr<C, T>> omitted(std::string_view key, T R::*mem
   return {key, member, Presence::Omitted};
 }
 
+// The entries of an object that are none of a record's fields, for a record that keeps them.
+using OtherMembers = std::map<std::string, json::Value, std::less<>>;
+
 template <class R, class... F>
 struct Description {
   std::string_view expecting;  // "struct StepRecord": the reader's name for the record in its messages
   std::tuple<F...> fields;     // declared order
   bool positional = true;      // also read from an array of the values in declared order
   rr::Origin origin = rr::Origin::Text;
+  // Where the record keeps every other member of its object (written after the fields, in key order);
+  // without it other members are skipped.
+  OtherMembers R::*others = nullptr;
 };
 
 template <class R, class... F>
@@ -106,6 +112,11 @@ constexpr Description<R, F...> objects_only(Description<R, F...> d) {
 template <class R, class... F>
 constexpr Description<R, F...> read_as_map(Description<R, F...> d) {
   d.origin = rr::Origin::Map;
+  return d;
+}
+template <class R, class... F>
+constexpr Description<R, F...> keeping_other_members(Description<R, F...> d, OtherMembers R::*others) {
+  d.others = others;
   return d;
 }
 
@@ -139,17 +150,14 @@ void write_field(const F& field, const typename F::record_type& record, Out& out
   F::codec::write(out, value);
 }
 
-template <class D>
-constexpr auto field_table(const D& d) {
+template <class Tuple>
+constexpr auto field_table(const Tuple& fields) {
   return std::apply(
       [](const auto&... f) {
         return std::array<rr::Field, sizeof...(f)>{rr::Field{f.key, f.presence == Presence::Required}...};
       },
-      d.fields);
+      fields);
 }
-
-template <Described R>
-inline constexpr auto kFieldTable = field_table(kDescription<R>);
 
 template <class R, class Tuple, size_t... I>
 ReadResult<Unit> read_field_at(const Tuple& fields, size_t index, const json::Value& value, R& out,
@@ -164,33 +172,66 @@ ReadResult<Unit> read_field_at(const Tuple& fields, size_t index, const json::Va
       out.*(field.member) = std::move(read).value();
     }
   };
+  (void)read_one;  // a record without fields has nothing to read
   (void)((index == I ? (read_one(std::get<I>(fields)), true) : false) || ...);
   return result;
 }
 
 }  // namespace detail
 
-// The record's fields as entries of an object the caller has opened (a record written inline, after a tag).
-template <Described R, class Out>
-void write_fields(const R& record, Out& out) {
-  std::apply([&](const auto&... field) { (detail::write_field(field, record, out), ...); },
-             kDescription<R>.fields);
+// The record's fields, by the description `d`, as entries of an object the caller has opened (a record written
+// inline, after a tag).
+template <class R, class... F, class Out>
+void write_fields_with(const Description<R, F...>& d, const R& record, Out& out) {
+  std::apply([&](const auto&... field) { (detail::write_field(field, record, out), ...); }, d.fields);
+  if (d.others != nullptr) {
+    for (const auto& [key, value] : record.*(d.others)) out.key(key).value(value);
+  }
 }
 
-// The record as one object at the output's place.
-template <Described R, class Out>
-void write_record(const R& record, Out& out) {
+// Reads the fields of `value` by the description `d` into `out`, which holds the defaults of the fields that
+// may be absent. `skip` and `others` as for `record_read::read_record`.
+template <class R, class... F>
+ReadResult<Unit> read_fields_with(const Description<R, F...>& d, const json::Value& value, R& out, size_t skip = 0,
+                                  const rr::OtherVisitor* others = nullptr) {
+  const auto table = detail::field_table(d.fields);
+  const rr::RecordForm form{d.expecting, table, d.positional, d.origin};
+  const rr::OtherVisitor keep = [&](const json::Member& entry) -> ReadResult<Unit> {
+    (out.*(d.others)).insert_or_assign(entry.key, entry.value);
+    return Unit{};
+  };
+  if (d.others != nullptr && others == nullptr) others = &keep;
+  return rr::read_record(
+      value, form,
+      [&](size_t index, const json::Value& v) {
+        return detail::read_field_at(d.fields, index, v, out, std::index_sequence_for<F...>{});
+      },
+      skip, others);
+}
+
+template <class R, class... F, class Out>
+void write_record_with(const Description<R, F...>& d, const R& record, Out& out) {
   out.begin_object();
-  write_fields(record, out);
+  write_fields_with(d, record, out);
   out.end_object();
 }
 
-template <Described R>
-std::string to_compact_text(const R& record) {
-  std::string out;
-  json::Writer writer(out);
-  write_record(record, writer);
+template <class R, class... F>
+ReadResult<R> read_record_with(const Description<R, F...>& d, const json::Value& value) {
+  R out{};
+  TRY(read_fields_with(d, value, out));
   return out;
+}
+
+// The same for a record with its own description.
+template <Described R, class Out>
+void write_fields(const R& record, Out& out) {
+  write_fields_with(kDescription<R>, record, out);
+}
+
+template <Described R, class Out>
+void write_record(const R& record, Out& out) {
+  write_record_with(kDescription<R>, record, out);
 }
 
 template <Described R>
@@ -200,27 +241,15 @@ json::Value to_value(const R& record) {
   return builder.take();
 }
 
-// Reads the described fields of `value` into `out`, which holds the defaults of the fields that may be
-// absent. `skip` and `others` as for `record_read::read_record`.
 template <Described R>
 ReadResult<Unit> read_fields_into(const json::Value& value, R& out, size_t skip = 0,
                                   const rr::OtherVisitor* others = nullptr) {
-  constexpr const auto& d = kDescription<R>;
-  constexpr size_t count = std::tuple_size_v<std::decay_t<decltype(d.fields)>>;
-  const rr::RecordForm form{d.expecting, detail::kFieldTable<R>, d.positional, d.origin};
-  return rr::read_record(
-      value, form,
-      [&](size_t index, const json::Value& v) {
-        return detail::read_field_at(d.fields, index, v, out, std::make_index_sequence<count>{});
-      },
-      skip, others);
+  return read_fields_with(kDescription<R>, value, out, skip, others);
 }
 
 template <Described R>
 ReadResult<R> read_record(const json::Value& value) {
-  R out{};
-  TRY(read_fields_into(value, out));
-  return out;
+  return read_record_with(kDescription<R>, value);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -361,16 +390,6 @@ struct Codec<std::map<std::string, T, Compare>> {
   }
 };
 
-// A described record: its object.
-template <Described R>
-struct Codec<R> {
-  template <class Out>
-  static void write(Out& out, const R& value) {
-    write_record(value, out);
-  }
-  static ReadResult<R> read(const json::Value& value) { return read_record<R>(value); }
-};
-
 // A record with JSON members of its own (`write_json(json::Writer&)`, `to_json_value()` and a static
 // `read_json(const json::Value&)`): a record whose writer and reader live with it.
 template <class T>
@@ -380,12 +399,25 @@ concept HasJsonMembers = requires(const T& t, json::Writer& w, const json::Value
   T::read_json(v);
 };
 
-template <class T>
-  requires(HasJsonMembers<T> && !Described<T>)
+// Such a record is always written and read through its members, also where its description is in sight, so
+// that every part of the program instantiates one and the same codec for it.
+template <HasJsonMembers T>
 struct Codec<T> {
   static void write(json::Writer& out, const T& value) { value.write_json(out); }
   static void write(json::ValueBuilder& out, const T& value) { out.value(value.to_json_value()); }
   static ReadResult<T> read(const json::Value& value) { return T::read_json(value); }
+};
+
+// A described record without members of its own: its object. Its description must be in sight wherever the
+// codec is used (such records are described and used in one source file).
+template <class R>
+  requires(Described<R> && !HasJsonMembers<R>)
+struct Codec<R> {
+  template <class Out>
+  static void write(Out& out, const R& value) {
+    write_record(value, out);
+  }
+  static ReadResult<R> read(const json::Value& value) { return read_record<R>(value); }
 };
 
 // A field-less enumeration written as its name: `Names::names` lists them in the enum's order; read by

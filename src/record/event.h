@@ -14,6 +14,7 @@
 // tokens.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -105,9 +106,12 @@ enum class EventKind : uint8_t {
   Start, Request, Answers, Generate, Call, Observe, EffectError, Draw, Warning, Log, Pause, Resume, Abort,
   Step, MachineStep, End,
 };
-inline constexpr size_t kEventKindCount = 16;
-// The tag: "start", "request", ..., "effect_error", ..., "machine_step", "end".
-std::string_view event_kind_name(EventKind kind);
+// The tags, in `EventKind` order.
+inline constexpr std::array<std::string_view, 16> kEventKindNames = {
+    "start", "request", "answers", "generate", "call", "observe", "effect_error", "draw", "warning", "log",
+    "pause", "resume", "abort", "step", "machine_step", "end"};
+inline constexpr size_t kEventKindCount = kEventKindNames.size();
+constexpr std::string_view event_kind_name(EventKind kind) { return kEventKindNames[static_cast<size_t>(kind)]; }
 
 struct Event {
   struct Start {
@@ -235,6 +239,7 @@ struct Event {
 
   friend bool operator==(const Event&, const Event&) = default;
 };
+static_assert(std::variant_size_v<Event::Data> == kEventKindCount);
 
 // A log line of a single judgment run outside a run.
 using LogEntry = runtime::JudgmentLogEntry;

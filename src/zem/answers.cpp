@@ -40,7 +40,7 @@ std::optional<uint32_t> item_index(std::string_view label, size_t count) {
   return static_cast<uint32_t>(k);
 }
 
-// One spec's conversion: what it needs beyond the spec, worked out once for all of its answers.
+// The conversion of one answer spec: what it needs beyond the spec itself, worked out once for all its answers.
 class SpecConverter {
  public:
   SpecConverter(const AnswerSpec& spec, bool sampling, const RandomSource& random)

@@ -367,8 +367,9 @@ Result<std::pair<std::string, std::vector<ResolvedStep>>, RuntimeError> parse_st
       steps.push_back(ResolvedStep::field(std::string(name)));
     } else if (c == '[') {
       const size_t close = text.find(']', pos);
-      std::string_view digits = text.substr(pos, close == std::string_view::npos ? std::string_view::npos : close - pos);
-      pos = close == std::string_view::npos ? text.size() : close + 1;
+      const bool closed = close != std::string_view::npos;
+      std::string_view digits = text.substr(pos, closed ? close - pos : std::string_view::npos);
+      pos = closed ? close + 1 : text.size();
       if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
       if (digits.empty()) return not_a_path();
       uint64_t index = 0;

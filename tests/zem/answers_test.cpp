@@ -31,7 +31,9 @@ struct Draws {
   }
 };
 
-AnswerSpec spec(std::string name, AnswerKind::Prob) { return AnswerSpec{std::move(name), false, 1, {AnswerKind::Prob{}}, false}; }
+AnswerSpec spec(std::string name, AnswerKind::Prob) {
+  return AnswerSpec{std::move(name), false, 1, {AnswerKind::Prob{}}, false};
+}
 AnswerSpec spec(std::string name, AnswerKind kind, bool sample = false) {
   return AnswerSpec{std::move(name), false, 1, std::move(kind), sample};
 }
@@ -224,7 +226,7 @@ TEST(AnswersToValues, PickAmongLabelsNameTheChosenItem) {
     }
   }
 
-  // Sampled over the spec's labels.
+  // Sampled over the labels the plan offered.
   Draws draws{{0.9}};
   auto sampled = answers_to_values({among}, {choice("best", "i0", {{"i0", 0.5}, {"i2", 0.5}})}, true, draws.source());
   ASSERT_TRUE(sampled.ok());

@@ -52,7 +52,9 @@ struct CompiledJudgment {
     for (const ir::JudgmentResult& result : judgment->results) out.push_back(NamedJudge{result.name, &result.question});
     return out;
   }
-  std::vector<std::string> params() const { return judgment != nullptr ? judgment->params : std::vector<std::string>{}; }
+  std::vector<std::string> params() const {
+    return judgment != nullptr ? judgment->params : std::vector<std::string>{};
+  }
 };
 
 inline Profile test_profile(uint32_t max_questions = 64, uint32_t max_criteria = 255) {

@@ -64,7 +64,8 @@ Record ticket_and_items() {
 }
 
 const std::string kLevels =
-    R"("levels":[{"situation":"nothing is wrong"},{"situation":"something is off"},{"situation":"everything is broken"}])";
+    R"("levels":[{"situation":"nothing is wrong"},{"situation":"something is off"},)"
+    R"({"situation":"everything is broken"}])";
 
 TEST(BuildRequestGroup, OneGroupHoldsEveryQuestionAndOnlyTheSubjectsInItsState) {
   CompiledJudgment j(judgment_program("ticket, items", kToneAndGrades));
@@ -339,8 +340,8 @@ TEST(BuildRequestGroup, Failures) {
        test_profile(64, 2)},
       {"compare text that is no state path", "  r = a pick:\n    compare [\"a[]\"]\n    x \"one\"\n    other\n",
        {{"a", list(three)}}, type, "`a[]` is not a state path"},
-      {"compare of an unknown root", "  r = a pick:\n    compare [\"nope\"]\n    x \"one\"\n    other\n", {{"a", txt("t")}},
-       type, "unknown subject `nope`"},
+      {"compare of an unknown root", "  r = a pick:\n    compare [\"nope\"]\n    x \"one\"\n    other\n",
+       {{"a", txt("t")}}, type, "unknown subject `nope`"},
       {"an effect inside a question", "  r = a feels \"at {now()}\"\n", {{"a", txt("t")}}, type,
        "`now()` is not allowed inside a question"},
   };
@@ -439,7 +440,8 @@ TEST(QuestionTexts, OptionalTextsAndTextLists) {
   const std::vector<ListCase> cases = {
       {"absent", std::nullopt, {}},
       {"none", b::none(), {}},
-      {"a list, element by element", b::list({b::text("a"), b::num(2), b::boolean(true), b::list({b::num(1)})}), {"a", "2", "true", "[1]"}},
+      {"a list, element by element", b::list({b::text("a"), b::num(2), b::boolean(true), b::list({b::num(1)})}),
+       {"a", "2", "true", "[1]"}},
       {"an empty list", b::list({}), {}},
       {"any other value as one text", b::num(3), {"3"}},
   };
