@@ -13,7 +13,6 @@ using syntax::Verdict;
 
 namespace {
 
-// `done` carries the gate's `done` value when it has one.
 Verdict verdict_of(const ir::Thresholds* thresholds, double risk, double confidence) {
   // A risk or confidence that is not a number cannot show that going on is safe: a person decides.
   if (std::isnan(risk) || std::isnan(confidence)) return Verdict::Confirm;
