@@ -68,9 +68,11 @@ class ScriptedService final : public zem::ZemService {
   std::optional<double> usd;
   std::deque<zem::ZemError> failures;
   std::vector<zem::RequestGroup> asked;
+  std::function<void()> on_ask;  // runs while the request is under way
 
   Result<zem::ZemResponse, zem::ZemError> ask(const zem::RequestGroup& group) override {
     asked.push_back(group);
+    if (on_ask) on_ask();
     if (!failures.empty()) {
       zem::ZemError error = failures.front();
       failures.pop_front();
