@@ -33,9 +33,10 @@ inline constexpr size_t kMaxRecordingLineBytes = size_t{64} << 20;
 // layers, a node's span and the line around the program add a bounded number more.
 inline constexpr int kRecordingLineDepthLimit = 4 * 100 + 32;
 
-// How deeply the tagged JSON of one runtime value may nest (each list, record or object one level) so that
-// every line holding it reads back: the deepest place a value stands in a line is below four levels of the
-// line itself (the arguments inside a failed effect's identity).
+// How deeply the tagged JSON of one runtime value may nest so that every line holding it reads back: each list,
+// record and special-kind object is one level, and so is every array and object inside a handle's fields. The
+// deepest place a value stands in a line is below four levels of the line itself (an argument inside a failed
+// call's identity).
 inline constexpr int kMaxRecordedValueDepth = kRecordingLineDepthLimit - 5;
 
 struct ExecutionMetadata {
