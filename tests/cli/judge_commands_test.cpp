@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/local_service.h"
 #include "cli/run_program.h"
 #include "json/reader.h"
 #include "json/writer.h"
@@ -41,14 +42,6 @@ constexpr const char* kScript = R"([{"repeat": 100000, "answers": {
   "urgent": {"noul": 0.5},
   "mood": {"score": 1, "probabilities": {"0": 0.25, "1": 0.75}}}}])";
 
-// The bundled default model, served by the local service at `endpoint`.
-std::string profiles_for(const std::string& endpoint) {
-  return R"([{"model": "zem-1.13.0", "endpoint": ")" + endpoint +
-         R"(", "total_tokens": 100000, "state_plus_question_tokens": 50000, "max_questions_per_request": 16,
-         "max_criteria_per_question": 8, "tokenizer": "chars4", "price_per_million_input_usd": 1.0,
-         "price_per_million_output_usd": 2.0}])";
-}
-
 class JudgeCommands : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -65,14 +58,9 @@ class JudgeCommands : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_NE(server_, nullptr);
-    env_.set("SSL_CERT_FILE", server_->cert_file())
-        .unset("SSL_CERT_DIR")
-        .set("VELTRANE_API_KEY", "test-key")
-        .unset("DRAVELIN_PROFILES")
-        .unset("DRAVELIN_PATH");
-    for (const char* proxy : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"}) env_.unset(proxy);
+    testing::use_local_service(env_, *server_);
     program_ = dir_.write("desk.zem", kProgram);
-    profiles_ = dir_.write("profiles.json", profiles_for(server_->url()));
+    profiles_ = dir_.write("profiles.json", testing::local_profiles(server_->url()));
   }
 
   Finished judge(const std::string& state, std::vector<std::string> extra = {}) {
@@ -140,7 +128,7 @@ TEST_P(JudgeErrors, EndWithStatusOneAndTheirText) {
   const JudgeError& c = GetParam();
   if (c.without_key) env_.unset("VELTRANE_API_KEY");
   if (!c.endpoint_query.empty()) {
-    profiles_ = dir_.write("failing.json", profiles_for(server_->url("/v1/quorent?" + c.endpoint_query)));
+    profiles_ = dir_.write("failing.json", testing::local_profiles(server_->url("/v1/quorent?" + c.endpoint_query)));
   }
   const Finished done = judge(c.state, c.extra);
   EXPECT_EQ(done.status, 1);

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -186,6 +187,33 @@ TEST(RunCreate, TheRecordingIsCreatedEmpty) {
   ASSERT_TRUE(run.ok()) << run.error();
   EXPECT_TRUE(std::filesystem::exists(*options.record));
   EXPECT_EQ(std::filesystem::file_size(*options.record), 0u);
+}
+
+// The descriptors this process holds open on `path`, found through /proc/self/fd.
+std::vector<int> descriptors_on(const std::filesystem::path& path) {
+  std::vector<int> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), ec);
+    if (!ec && target == path) fds.push_back(std::stoi(entry.path().filename().string()));
+  }
+  return fds;
+}
+
+TEST(RunCreate, RecordingFilesAreClosedOnExec) {
+  ScratchDir dir;
+  record::RunOptions options;
+  options.record = (std::filesystem::canonical(dir.path()) / "secret.jsonl").string();
+  options.redact = true;
+  auto run = Run::create(compile_or_fail("program p\n\ntask main:\n  stop \"x\"\n"), "main", options, {});
+  ASSERT_TRUE(run.ok()) << run.error();
+  for (const std::string& path : {*options.record, *options.record + ".replay.jsonl"}) {
+    const std::vector<int> fds = descriptors_on(path);
+    ASSERT_EQ(fds.size(), 1u) << path;
+    EXPECT_NE(fcntl(fds.front(), F_GETFD) & FD_CLOEXEC, 0) << path << " would leak into child processes";
+  }
+  EXPECT_EQ(std::filesystem::status(*options.record + ".replay.jsonl").permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 }  // namespace
