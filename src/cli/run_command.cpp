@@ -33,18 +33,23 @@ void write_to(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-// What the loop does after an outcome has been printed.
+// What the loop does after an outcome has been printed: end with a status, resume the run with a payload and go
+// on, or just go on.
 struct Next {
-  std::optional<int> status;     // end with this status
-  std::optional<Resume> resume;  // resume the run with this payload, then go on
+  std::optional<int> status;
+  bool resume = false;
+  Resume payload;
 };
+
+Next end_with(int status) { return Next{status, false, Resume{}}; }
+Next resume_with(Resume payload) { return Next{std::nullopt, true, std::move(payload)}; }
 
 Result<Next, CliError> confirm_prompt(const Pause::Confirm& confirm) {
   std::string prompt = confirm.message + "\noptions: ";
   for (size_t i = 0; i < confirm.options.size(); ++i) prompt += (i == 0 ? "" : ", ") + confirm.options[i];
   write_to(stderr, prompt + "\n");
   const std::string line = TRY(read_answer_line(stdin));
-  return Next{std::nullopt, Resume{Resume::Answer{std::string(trim(line)), std::nullopt}}};
+  return resume_with(Resume{Resume::Answer{std::string(trim(line)), std::nullopt}});
 }
 
 Result<Next, CliError> budget_prompt(const Pause::Budget& budget) {
@@ -52,20 +57,20 @@ Result<Next, CliError> budget_prompt(const Pause::Budget& budget) {
                        json::format_plain_decimal(budget.limit) + "; enter a new limit or leave blank to stop\n");
   const std::string line = TRY(read_answer_line(stdin));
   const std::string_view answer = trim(line);
-  if (answer.empty()) return Next{kHandedOver, std::nullopt};
+  if (answer.empty()) return end_with(kHandedOver);
   auto limit = parse_budget_limit(answer);
   if (!limit.ok()) return err(CliError::of(std::move(limit).error()));
   Resume::Extend extend;
   extend.extend.emplace(budget.key, *limit);
-  return Next{std::nullopt, Resume{std::move(extend)}};
+  return resume_with(Resume{std::move(extend)});
 }
 
 Result<Next, CliError> retry_prompt() {
   write_to(stderr, "retry? [y/N]\n");
   const std::string line = TRY(read_answer_line(stdin));
   const std::string_view answer = trim(line);
-  if (answer == "y" || answer == "yes") return Next{std::nullopt, Resume{Resume::Retry{true}}};
-  return Next{kFailed, std::nullopt};
+  if (answer == "y" || answer == "yes") return resume_with(Resume{Resume::Retry{true}});
+  return end_with(kFailed);
 }
 
 Result<Next, CliError> act_on(const Pause& outcome) {
@@ -74,18 +79,18 @@ Result<Next, CliError> act_on(const Pause& outcome) {
       return confirm_prompt(std::get<Pause::Confirm>(outcome.detail));
     case PauseKind::Escalate:
     case PauseKind::Stopped:
-      return Next{kHandedOver, std::nullopt};
+      return end_with(kHandedOver);
     case PauseKind::Waiting:
       return Next{};
     case PauseKind::Budget:
       return budget_prompt(std::get<Pause::Budget>(outcome.detail));
     case PauseKind::Error:
-      if (!std::get<Pause::Error>(outcome.detail).retryable) return Next{kFailed, std::nullopt};
+      if (!std::get<Pause::Error>(outcome.detail).retryable) return end_with(kFailed);
       return retry_prompt();
     case PauseKind::Done:
       break;
   }
-  return Next{kDone, std::nullopt};
+  return end_with(kDone);
 }
 
 Result<record::RunOptions, CliError> run_options(const Run& command) {
@@ -119,7 +124,7 @@ int drive(run::Run& run, const std::optional<std::string>& label) {
     if (!next.ok()) return error_exit(next.error());
     if (next->status) return *next->status;
     if (next->resume) {
-      auto resumed = run.resume(std::move(*next->resume));
+      auto resumed = run.resume(std::move(next->payload));
       if (!resumed.ok()) {
         if (const auto* failed = std::get_if<runtime::ResumeError::Runtime>(&resumed.error().reason)) {
           render_runtime_error(label, failed->error);
