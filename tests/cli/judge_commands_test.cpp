@@ -120,6 +120,7 @@ struct JudgeError {
   bool without_key = false;
   std::string err_contains;
   std::string err_ends_with;
+  int total_tokens = 100000;  // of the profile
 };
 
 class JudgeErrors : public JudgeCommands, public ::testing::WithParamInterface<JudgeError> {};
@@ -127,15 +128,17 @@ class JudgeErrors : public JudgeCommands, public ::testing::WithParamInterface<J
 TEST_P(JudgeErrors, EndWithStatusOneAndTheirText) {
   const JudgeError& c = GetParam();
   if (c.without_key) env_.unset("VELTRANE_API_KEY");
-  if (!c.endpoint_query.empty()) {
-    profiles_ = dir_.write("failing.json", testing::local_profiles(server_->url("/v1/quorent?" + c.endpoint_query)));
-  }
+  const std::string endpoint = server_->url(c.endpoint_query.empty() ? "/v1/quorent" : "/v1/quorent?" + c.endpoint_query);
+  profiles_ = dir_.write("failing.json", testing::local_profiles(endpoint, c.total_tokens));
+  const size_t asked_before = server_->requests().size();
   const Finished done = judge(c.state, c.extra);
   EXPECT_EQ(done.status, 1);
   EXPECT_EQ(done.out, "");
   EXPECT_NE(done.err.find(c.err_contains), std::string::npos) << done.err;
   ASSERT_GE(done.err.size(), c.err_ends_with.size());
   EXPECT_EQ(done.err.substr(done.err.size() - c.err_ends_with.size()), c.err_ends_with) << done.err;
+  const bool reaches_service = !c.endpoint_query.empty();
+  EXPECT_EQ(server_->requests().size() > asked_before, reaches_service);
 }
 
 const std::string kTicket = R"({"ticket": {"body": "x"}})";
@@ -156,6 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "dravelin: runtime failed\n"},
         JudgeError{"no_api_key", kTicket, {}, "", true, "zem_rejected: VELTRANE_API_KEY is not set",
                    "dravelin: runtime failed\n"},
+        JudgeError{"request_over_the_profile", kTicket, {}, "", false, "state_too_large: ",
+                   "dravelin: runtime failed\n", 12},
         JudgeError{"service_refuses", kTicket, {}, "status=401", false, "zem_rejected: ",
                    "dravelin: runtime failed\n"},
         JudgeError{"service_unavailable", kTicket, {}, "status=503", false, "zem_unavailable: ",

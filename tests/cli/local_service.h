@@ -12,10 +12,10 @@
 namespace dravelin::testing {
 
 // A profiles file's text: the bundled default model (zem-latest aliases it) served at `endpoint`.
-inline std::string local_profiles(const std::string& endpoint, int max_questions = 16) {
-  return R"([{"model": "zem-1.13.0", "endpoint": ")" + endpoint +
-         R"(", "total_tokens": 100000, "state_plus_question_tokens": 50000, "max_questions_per_request": )" +
-         std::to_string(max_questions) +
+inline std::string local_profiles(const std::string& endpoint, int total_tokens = 100000) {
+  return R"([{"model": "zem-1.13.0", "endpoint": ")" + endpoint + R"(", "total_tokens": )" +
+         std::to_string(total_tokens) + R"(, "state_plus_question_tokens": )" + std::to_string(total_tokens / 2) +
+         R"(, "max_questions_per_request": 16)" +
          R"(, "max_criteria_per_question": 8, "tokenizer": "chars4", "price_per_million_input_usd": 1.0,
          "price_per_million_output_usd": 2.0}])";
 }

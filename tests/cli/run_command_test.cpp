@@ -253,6 +253,14 @@ TEST_F(RunCommand, AnErrorThatCannotBeRetriedIsRenderedAndPrinted) {
   EXPECT_EQ(done.err.find("dravelin: "), std::string::npos) << "an error outcome is no error exit";
 }
 
+TEST_F(RunCommand, ErrorsOfAProgramLinkingAModuleNameNoSourceFile) {
+  dir_.write("lib.zem", "program lib\n\ndef twice(x):\n  return x * 2\n");
+  const Finished done = run("program p\nuse \"./lib.zem\" as lib\n\ntask main:\n  n = 5\n  x = n.missing\n");
+  EXPECT_EQ(done.status, 1);
+  EXPECT_EQ(done.err.rfind("<source unavailable>:6:", 0), 0u) << done.err;
+  EXPECT_NE(done.err.find("\n  | source file unavailable for linked program\n"), std::string::npos) << done.err;
+}
+
 struct StartFailure {
   std::string name;
   std::string program;
