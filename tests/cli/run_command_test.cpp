@@ -334,6 +334,14 @@ TEST_F(RunCommand, ARecordingHoldsEveryEventAsOneJsonLine) {
   EXPECT_EQ(*line->as_object().find("payload")->as_object().find("recording_offset"), json::Value(offset));
 }
 
+TEST_F(RunCommand, SampleIsWrittenIntoTheStartLine) {
+  const std::string recording = path("sampled.jsonl");
+  const Finished done = run(kGreeting, {"--input", R"({"name": "Ada"})", "--sample", "--record", recording});
+  ASSERT_EQ(done.status, 0) << done.err;
+  int status = -1;
+  EXPECT_EQ(shell("head -1 " + recording + " | jq -c '[.event, .seq, .sample]'", &status), "[\"start\",0,true]\n");
+}
+
 TEST_F(RunCommand, AnExistingRecordingIsRefusedAndLeftAlone) {
   const std::string recording = dir_.write("taken.jsonl", "keep me\n");
   const Finished done = run(kGreeting, {"--input", R"({"name": "Ada"})", "--record", recording});

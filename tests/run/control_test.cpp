@@ -209,6 +209,18 @@ TEST_F(RunControl, AnExtensionSetsANewLimitRatherThanAddingToIt) {
   EXPECT_EQ(asked_, 3);
 }
 
+TEST_F(RunControl, AnEscalationGoesOnOnceResumed) {
+  RunHandle run = start(kEscalate);
+  const Pause escalated = next_ok(run);
+  ASSERT_EQ(escalated.kind(), PauseKind::Escalate);
+  EXPECT_EQ(std::get<Pause::Escalate>(escalated.detail).reason, "a person must look");
+  ASSERT_TRUE(run.resume(Resume{Resume::Continue{true}}).ok());
+  const Pause stopped = next_ok(run);
+  ASSERT_EQ(stopped.kind(), PauseKind::Stopped);
+  EXPECT_EQ(std::get<Pause::Stopped>(stopped.detail).reason, "resumed");
+  EXPECT_EQ(run.status(), RunStatus::Ended);
+}
+
 TEST_F(RunControl, ARetryAsksTheServiceAgain) {
   failures_left_ = 1;
   RunHandle run = start(kRetry);
