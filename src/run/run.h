@@ -50,7 +50,8 @@ class Run {
  public:
   // Creates a run without checking its bindings (`start_task_run` does): the run id, the resolved profile, the
   // execution metadata, the recording (created new, with no line in it yet), the abort flag and the seeded
-  // random source. `from_recording` marks the placeholder start of a replay, which needs `replay` set.
+  // random source. `from_recording` marks the placeholder start of a replay, which needs `replay` set; replaying
+  // a recording is not built yet and is refused with `replay_diverged`.
   static Result<Run, RuntimeError> create(ir::Ir program, std::string task, record::RunOptions options,
                                           record::CapabilityHosts hosts, bool from_recording = false);
 
