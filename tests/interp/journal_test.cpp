@@ -373,3 +373,44 @@ TEST(Journal, ALivePauseCarriesItsOffsetAndAClockReadingWhenResumable) {
 
 }  // namespace
 }  // namespace dravelin::interp
+
+namespace dravelin::interp {
+namespace {
+
+// Every pushed event is stamped, queued and shown to the event sink; a sink that fails fails the push, with
+// the event already in the journal.
+TEST(Journal, PushedEventsAreStampedQueuedAndShownToTheSink) {
+  JournalRun fixture;
+  std::vector<record::RecordedEvent> seen;
+  bool refuse = false;
+  fixture.run.event_sink = [&](const record::RecordedEvent& line) -> Result<Unit, RuntimeError> {
+    seen.push_back(line);
+    if (refuse) return err(runtime::make_runtime_error(RuntimeErrorCode::AdapterError, "host went away"));
+    return Unit{};
+  };
+  fixture.clock_ms = kStartMs + 61000;
+  ASSERT_TRUE(journal::push(fixture.run, Event{Event::Start{"p", "main", {}, {}, "0.1"}}).ok());
+  auto offset = journal::push(fixture.run, log_event("one"));
+  ASSERT_TRUE(offset.ok());
+  refuse = true;
+  auto refused = journal::push(fixture.run, log_event("two"));
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().message, "host went away");
+
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].ts, "2024-05-01T12:01:01.000Z");
+  EXPECT_EQ(seen[0].run_id, "run_1_1");
+  EXPECT_EQ((std::vector<uint64_t>{seen[0].seq, seen[1].seq, seen[2].seq}), (std::vector<uint64_t>{0, 1, 2}));
+  ASSERT_TRUE(seen[0].metadata.has_value());
+  EXPECT_EQ(seen[0].metadata->ir.program, "p");
+  EXPECT_FALSE(seen[1].metadata.has_value());
+  // The second line starts where the first one ended, line feed included.
+  std::string first;
+  seen[0].write_json(first);
+  EXPECT_EQ(*offset, first.size() + 1);
+  EXPECT_EQ(fixture.run.journal.events.size(), 3u);
+  EXPECT_EQ(fixture.run.journal.stamped.size(), 3u);
+}
+
+}  // namespace
+}  // namespace dravelin::interp
