@@ -2,12 +2,15 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "cli/command.h"
 #include "cli/compile_commands.h"
 #include "cli/error.h"
+#include "cli/setup.h"
+#include "lsp/server.h"
 
 namespace dravelin::cli {
 namespace {
@@ -28,6 +31,12 @@ int not_available(const char* subcommand) {
   return error_exit(CliError::of(std::string("`") + subcommand + "` is not available yet"));
 }
 
+int run_lsp() {
+  auto served = lsp::run_language_server();
+  if (!served.ok()) return error_exit(CliError::of(std::move(served).error()));
+  return 0;
+}
+
 int dispatch(const Cli& cli) {
   return std::visit(Overloaded{
                         [](const Compile& c) { return run_compile(c); },
@@ -37,8 +46,8 @@ int dispatch(const Cli& cli) {
                         [](const Run&) { return not_available("run"); },
                         [](const Replay&) { return not_available("replay"); },
                         [](const Serve&) { return not_available("serve"); },
-                        [](const Setup&) { return not_available("setup"); },
-                        [](const Lsp&) { return not_available("lsp"); },
+                        [](const Setup& c) { return run_setup(c); },
+                        [](const Lsp&) { return run_lsp(); },
                     },
                     cli.command);
 }

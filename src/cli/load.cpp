@@ -25,6 +25,9 @@ Result<std::string, CliError> read_stdin() {
       return err(CliError::of(std::strerror(errno)));
     }
     if (n == 0) break;
+    // An endless stream (`- < /dev/zero`) must end in an error, not in exhausted memory.
+    if (text.size() + static_cast<size_t>(n) > compiler::kMaxSourceBytes)
+      return err(CliError::of(std::string(compiler::kSourceTooLargeText)).wrapped("cannot read stdin"));
     text.append(buffer, static_cast<size_t>(n));
   }
   if (!compiler::is_valid_utf8(text)) return err(CliError::of("stream did not contain valid UTF-8"));

@@ -21,6 +21,11 @@ struct ReadError {
   friend bool operator==(const ReadError&, const ReadError&) = default;
 };
 
+// The most a source file may hold; anything larger is refused before it is read.
+inline constexpr size_t kMaxSourceBytes = size_t{64} << 20;
+// The read error for a source larger than that.
+inline constexpr std::string_view kSourceTooLargeText = "larger than the 64 MiB limit for source files";
+
 struct ModuleSources {
   // Tried in order for every `use` path that is not relative to its importer.
   std::vector<std::filesystem::path> roots;
@@ -42,7 +47,9 @@ struct ModuleSources {
   Result<std::filesystem::path, syntax::DiagnosticCode> resolve(const std::filesystem::path& importer,
                                                                 std::string_view written) const;
 
-  // The overlay's text for the path's canonical form, else the file's contents, which must be UTF-8.
+  // The overlay's text for the path's canonical form, else the file's contents, which must be UTF-8. Only a
+  // regular file of at most kMaxSourceBytes is read; a pipe, a device or a socket is refused without
+  // waiting on it.
   Result<std::string, ReadError> read_text(const std::filesystem::path& path) const;
 };
 

@@ -33,9 +33,10 @@ inline constexpr size_t kMaxRecordingLineBytes = size_t{64} << 20;
 // layers, a node's span and the line around the program add a bounded number more.
 inline constexpr int kRecordingLineDepthLimit = 4 * 100 + 32;
 
-// How deeply the tagged JSON of one runtime value may nest (each list, record or object one level) so that
-// every line holding it reads back: the deepest place a value stands in a line is below four levels of the
-// line itself (the arguments inside a failed effect's identity).
+// How deeply the tagged JSON of one runtime value may nest so that every line holding it reads back: each list,
+// record and special-kind object is one level, and so is every array and object inside a handle's fields. The
+// deepest place a value stands in a line is below four levels of the line itself (an argument inside a failed
+// call's identity).
 inline constexpr int kMaxRecordedValueDepth = kRecordingLineDepthLimit - 5;
 
 struct ExecutionMetadata {
@@ -61,7 +62,8 @@ struct RecordedEvent {
   // Reads the text of one line, without its line break. The message of a refused line is the fault's text
   // followed by " at line 1 column <C>", C counting the bytes read when the fault was found (for a fault that
   // shows only once the object is complete, the column of its closing brace). Metadata that is absent,
-  // incomplete or unreadable is no fault: the line then carries none.
+  // incomplete or unreadable is no fault: the line then carries none. A text that would make a line longer
+  // than `kMaxRecordingLineBytes` is refused unread.
   static Result<RecordedEvent, std::string> read_line(std::string_view text);
 
   friend bool operator==(const RecordedEvent&, const RecordedEvent&) = default;

@@ -165,6 +165,12 @@ class Scanner {
         if (tab) error(DiagnosticCode::Indent, "tabs are not allowed in indentation; use spaces", {start, pos_});
       }
       if (at_end()) return false;
+      if (cur() == '\r' && only_returns_to_line_end()) {
+        // A file saved with CRLF line ends holds such a line wherever a block has an empty line; were it
+        // to count, its width 0 would close every open block.
+        while (cur() == '\r') step_ascii();
+        if (at_end()) return false;
+      }
       if (cur() == '\n') {
         step();
         continue;
@@ -177,6 +183,13 @@ class Scanner {
       indent_to(width, {line_start, pos_});
       return true;
     }
+  }
+
+  // Whether nothing but carriage returns stand between here and the line feed or the end of the text.
+  bool only_returns_to_line_end() const {
+    size_t at = pos_.offset;
+    while (at < text_.size() && text_[at] == '\r') ++at;
+    return at == text_.size() || text_[at] == '\n';
   }
 
   void indent_to(uint32_t width, Span span) {

@@ -41,8 +41,6 @@ TEST(Program, SubcommandsNotYetBuiltEndAtTheCommonErrorExit) {
       {"run", "a.zem"},
       {"replay", "r.jsonl"},
       {"serve"},
-      {"setup", "--agent", "codex"},
-      {"lsp"},
   };
   for (const auto& args : commands) {
     SCOPED_TRACE(args.front());

@@ -1,11 +1,14 @@
 // Runs the built `dravelin` as a child process, to see real exit statuses and streams.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,10 +20,14 @@ struct Finished {
   std::string err;
 };
 
-// Starts the program with `argv0` as its own name and `args` after it, with `input` as its stdin, and
-// collects both streams to the end.
+// Long enough for any command under the sanitizers; a program still running then is stuck, and is killed
+// so that the test fails instead of hanging.
+constexpr std::chrono::seconds kRunLimit{60};
+
+// Starts the program with `argv0` as its own name and `args` after it, with `input` as its stdin (or, when
+// `stdin_file` is given, that file opened for reading), and collects both streams to the end.
 inline Finished run_program(const std::string& argv0, const std::vector<std::string>& args,
-                            const std::string& input = "") {
+                            const std::string& input = "", const char* stdin_file = nullptr) {
   Finished done;
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
@@ -33,7 +40,9 @@ inline Finished run_program(const std::string& argv0, const std::vector<std::str
     return done;
   }
   if (pid == 0) {
-    dup2(in_pipe[0], 0);
+    const int stdin_fd = stdin_file ? open(stdin_file, O_RDONLY) : in_pipe[0];
+    if (stdin_fd < 0) _exit(126);
+    dup2(stdin_fd, 0);
     close(in_pipe[1]);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
@@ -56,8 +65,19 @@ inline Finished run_program(const std::string& argv0, const std::vector<std::str
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&done.out, &done.err};
   int open_count = 2;
+  const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) break;
+    using std::chrono::milliseconds;
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    const int ready = left.count() > 0 ? poll(fds, 2, static_cast<int>(left.count())) : 0;
+    if (ready == 0) {
+      ADD_FAILURE() << "still running after " << kRunLimit.count() << " s; killed";
+      kill(pid, SIGKILL);
+      for (pollfd& fd : fds)
+        if (fd.fd >= 0) close(fd.fd);
+      break;
+    }
+    if (ready < 0) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buf[4096];

@@ -1,6 +1,9 @@
 #include "compiler/module_sources.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -144,28 +147,59 @@ TEST(ModuleSourcesOverlay, UnsavedTextsExistAndWinOverTheDisk) {
   EXPECT_FALSE(sources.exists(dir.path() / "absent.zem"));
 }
 
-TEST(ModuleSourcesReadText, FailuresCarryTheSystemsText) {
+TEST(ModuleSourcesReadText, FailuresSayWhy) {
   TempDir dir;
   dir.write("latin1.zem", "program caf\xe9\n");
+  dir.write("lib.zem", "program lib\n");
   fs::create_directories(dir.path() / "folder");
+  // A pipe nobody writes to: reading it would wait for ever.
+  ASSERT_EQ(mkfifo((dir.path() / "pipe.zem").c_str(), 0600), 0);
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = (dir.path() / "socket.zem").string();
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  socket_path.copy(address.sun_path, socket_path.size());
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  // Larger than the limit by one byte, without taking the disk space.
+  fs::resize_file(dir.write("huge.zem", ""), kMaxSourceBytes + 1);
   ModuleSources sources;
 
   // A directory exists as far as resolution goes; reading it is what fails.
   EXPECT_TRUE(sources.exists(dir.path() / "folder"));
   struct Case {
+    const char* name;
     fs::path path;
     std::string message;
   };
   const Case cases[] = {
-      {dir.path() / "latin1.zem", "stream did not contain valid UTF-8"},
-      {dir.path() / "absent.zem", "No such file or directory"},
-      {dir.path() / "folder", "Is a directory"},
+      {"not UTF-8", dir.path() / "latin1.zem", "stream did not contain valid UTF-8"},
+      {"missing", dir.path() / "absent.zem", "No such file or directory"},
+      {"directory", dir.path() / "folder", "Is a directory"},
+      {"named pipe", dir.path() / "pipe.zem", "not a regular file (a named pipe)"},
+      {"endless device", "/dev/zero", "not a regular file (a character device)"},
+      {"socket", socket_path, "not a regular file (a socket)"},
+      {"larger than the limit", dir.path() / "huge.zem", "larger than the 64 MiB limit for source files"},
+      {"NUL inside the path", dir.path() / std::string("lib.zem\0.txt", 12), "the path contains a NUL byte"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     auto text = sources.read_text(c.path);
     ASSERT_FALSE(text.ok()) << c.path;
     EXPECT_EQ(text.error().message, c.message);
   }
+  close(listener);
+}
+
+TEST(ModuleSourcesReadText, FileAtTheLimitIsRead) {
+  TempDir dir;
+  const fs::path file = dir.write("big.zem", "# padding\n");
+  fs::resize_file(file, kMaxSourceBytes);
+  auto text = ModuleSources{}.read_text(file);
+  ASSERT_TRUE(text.ok()) << text.error().message;
+  EXPECT_EQ(text->size(), kMaxSourceBytes);
+  EXPECT_EQ(text->substr(0, 10), "# padding\n");
 }
 
 TEST(CanonicalPath, ResolvesWhatExistsAndKeepsTheRest) {

@@ -241,6 +241,28 @@ TEST(StepRecords, BecomeRecordValuesForTrail) {
   EXPECT_EQ(values[1].as_record().at("outcome"), Value::text("observed"));
 }
 
+TEST(EventLine, ValuesNestedToTheRecordedLimitReadBackWhereverTheyStand) {
+  auto nested = [](int levels) {
+    Value value = Value::number(1);
+    for (int i = 0; i < levels; ++i) value = Value::list({std::move(value)});
+    return value;
+  };
+  // The deepest place a value stands: an argument inside a failed call's identity.
+  auto failed_call = [&](int levels) {
+    CallArguments args{{nested(levels)}, {}};
+    return Event{Event::EffectError{EffectOperation::Call,
+                                    EffectIdentity{EffectIdentity::Call{"c", "v", call_arguments_to_value(args)}},
+                                    RuntimeErrorCode::AdapterError, "m", false, {}}};
+  };
+  const Event deepest = failed_call(kMaxRecordedValueDepth);
+  auto read = RecordedEvent::read_line(line_of(deepest));
+  ASSERT_TRUE(read.ok()) << read.error();
+  EXPECT_EQ(read->event, deepest);
+  auto too_deep = RecordedEvent::read_line(line_of(failed_call(kMaxRecordedValueDepth + 1)));
+  ASSERT_FALSE(too_deep.ok());
+  EXPECT_EQ(too_deep.error().substr(0, too_deep.error().find(" at")), "recursion limit exceeded");
+}
+
 TEST(EventNames, TablesInTheirFixedOrder) {
   EXPECT_EQ(event_kind_name(EventKind::EffectError), "effect_error");
   EXPECT_EQ(event_kind_name(EventKind::MachineStep), "machine_step");

@@ -120,7 +120,8 @@ TEST(Redaction, WhatIsSummarisedAndOverWhichText) {
                              {{"p", Recorded<Value>::full(Value::prob(0.5))}},
                              "main",
                              {}}};
-  const auto& redacted_log = std::get<Event::Log>(redact_event(log, chars4(), agents).data);
+  const Event redacted = redact_event(log, chars4(), agents);
+  const auto& redacted_log = std::get<Event::Log>(redacted.data);
   EXPECT_EQ(redacted_log.message,
             Recorded<std::string>::redacted({"ae2e7948a6ea7a15225e73689837ea51aa3675ad04b3ff4f62c88dd946e58da9", 2}));
   EXPECT_EQ(redacted_log.fields.at("p"),
@@ -142,7 +143,8 @@ TEST(Redaction, WhatIsSummarisedAndOverWhichText) {
 }
 
 TEST(Redaction, AgentNamesComeFromTheStartBindings) {
-  const auto& start = std::get<Event::Start>(one_event_of_each_kind().front().event.data);
+  const Event event = one_event_of_each_kind().front().event;
+  const auto& start = std::get<Event::Start>(event.data);
   EXPECT_EQ(agent_capability_names(start), (std::set<std::string, std::less<>>{"coder"}));
   EXPECT_EQ(hex_string(std::string("\x00\xff\x10", 3)), "00ff10");
 }

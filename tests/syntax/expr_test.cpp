@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "parse_helpers.h"
 #include "syntax/lexer.h"
 #include "syntax/parse.h"
@@ -50,13 +51,15 @@ INSTANTIATE_TEST_SUITE_P(
                     TreeCase{"a < b and b < c", "(and (< a b) (< b c))"},
                     TreeCase{"x <= y + 1", "(<= x (+ y 1))"}, TreeCase{"x != y", "(!= x y)"},
                     TreeCase{"x >= y", "(>= x y)"}, TreeCase{"x > y", "(> x y)"},
-                    TreeCase{"(a or b) and c", "(and (or a b) c)"}, TreeCase{"a == (b == c)", "(== a (== b c))"}));
+                    TreeCase{"(a or b) and c", "(and (or a b) c)"}, TreeCase{"a == (b == c)", "(== a (== b c))"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(IsLabels, ExprTree,
                          testing::Values(TreeCase{"not x is other", "(not (is x other))"},
                                          TreeCase{"x is none", "(is x none)"}, TreeCase{"x is done", "(is x done)"},
                                          TreeCase{"a + b is big", "(is (+ a b) big)"},
-                                         TreeCase{"x is a and y is b", "(and (is x a) (is y b))"}));
+                                         TreeCase{"x is a and y is b", "(and (is x a) (is y b))"}),
+                         NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     PrimariesAndPostfix, ExprTree,
@@ -74,7 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TreeCase{"focus t on \"p\", max 100", "(focus t \"p\" 100)"},
                     TreeCase{"focus a + b on \"p\", max 1k", "(focus (+ a b) \"p\" 1000)"},
                     TreeCase{"trail 3", "(trail 3)"}, TreeCase{"trail 3 + 1", "(+ (trail 3) 1)"},
-                    TreeCase{"focus t on \"p\", max 9 .x", "(focus t \"p\" 9).x"}));
+                    TreeCase{"focus t on \"p\", max 9 .x", "(focus t \"p\" 9).x"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, ExprTree,
@@ -88,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TreeCase{"f(true)", "(call f true)"}, TreeCase{"f(in: x)", "(call f in=x)"},
                     TreeCase{"f(a {b: 1})", "(call f a={b: 1})"}, TreeCase{"f(a \"t\")", "(call f a=\"t\")"},
                     TreeCase{"f(a not b)", "(call f a=(not b))"},
-                    TreeCase{"f(log info x)", "(call f (log info x))"}));
+                    TreeCase{"f(log info x)", "(call f (log info x))"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     LogForms, ExprTree,
@@ -96,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TreeCase{"log info {a: 1}", "(log info {a: 1})"}, TreeCase{"log debug -x", "(log debug (neg x))"},
                     TreeCase{"log warn x + 1", "(log warn (+ x 1))"}, TreeCase{"log error max(a, b)", "(log error (call max a b))"},
                     TreeCase{"log info x {}", "(log info x)"}, TreeCase{"log", "log"}, TreeCase{"log.x", "log.x"},
-                    TreeCase{"log(info)", "(call log info)"}, TreeCase{"log info x .y", "(log info x.y)"}));
+                    TreeCase{"log(info)", "(call log info)"}, TreeCase{"log info x .y", "(log info x.y)"}),
+    NameBySource());
 
 // ---------------------------------------------------------------------------------------------------------------
 
@@ -123,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"x is 15%", kSyntax, "expected a label name after `is`, found the number `0.15`", "1:5-1:8"},
         FailureCase{"x is \"a\"", kSyntax, "expected a label name after `is`, found a text literal", "1:5-1:8"},
         FailureCase{"x is max", kSyntax, "expected a label name after `is`, found the reserved word `max`",
-                    "1:5-1:8"}));
+                    "1:5-1:8"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     Primaries, ExprFailure,
@@ -140,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "1:2-1:2"},
         FailureCase{"a.1", kSyntax, "expected a field name after `.`, found the number `1`", "1:2-1:3"},
         FailureCase{"a[1", kSyntax, "expected `]`, found the end of the interpolation", "1:3-1:3"},
-        FailureCase{"trail x", kSyntax, "expected the number of records after `trail`, found `x`", "1:6-1:7"}));
+        FailureCase{"trail x", kSyntax, "expected the number of records after `trail`, found `x`", "1:6-1:7"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     ListsRecordsCalls, ExprFailure,
@@ -162,7 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "1:7-1:8"},
         FailureCase{"{1: 2}", kSyntax, "expected a field name, found the number `1`", "1:1-1:2"},
         FailureCase{"{a b}", kSyntax, "expected `}`, found `b`", "1:3-1:4"},
-        FailureCase{"f(a b c)", kSyntax, "expected `)`, found `c`", "1:6-1:7"}));
+        FailureCase{"f(a b c)", kSyntax, "expected `)`, found `c`", "1:6-1:7"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     FocusTrailLog, ExprFailure,
@@ -185,7 +194,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "`trace` is not a log level; write `debug`, `info`, `warn` or `error` (spec section 5.8)",
                     "1:4-1:9"},
         FailureCase{"log \"x\"", kSyntax, "expected the end of the interpolation, found a text literal",
-                    "1:4-1:7"}));
+                    "1:4-1:7"}),
+    NameBySource());
 
 // ---------------------------------------------------------------------------------------------------------------
 
@@ -253,7 +263,13 @@ struct CommandCase {
   const char* rest;  // the token left for the caller
 };
 
+void PrintTo(const CommandCase& c, std::ostream* os) { print_source(c.src, os); }
+
 class CommandForm : public testing::TestWithParam<CommandCase> {};
+
+std::string command_case_name(const testing::TestParamInfo<CommandCase>& info) {
+  return source_case_name(info.param.src) + (info.param.stop_at_max ? "_stopping_at_max" : "");
+}
 
 TEST_P(CommandForm, TurnsPathsIntoCalls) {
   const CommandCase& c = GetParam();
@@ -289,7 +305,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"log info x", false, "(log info x)", "the end of the line"},
         CommandCase{"summarize doc, max 200", true, "(cmd summarize doc)", "`,`"},
         CommandCase{"summarize doc, max 200", false, "(cmd summarize doc max=200)", "the end of the line"},
-        CommandCase{"summarize doc, n 2, max 200", true, "(cmd summarize doc n=2)", "`,`"}));
+        CommandCase{"summarize doc, n 2, max 200", true, "(cmd summarize doc n=2)", "`,`"}),
+    command_case_name);
 
 TEST(CommandForm, ShadowedLogIsAnOrdinaryCall) {
   auto tokens = lex("log info x");
@@ -406,6 +423,8 @@ struct NestingCase {
   const char* name;
   std::string (*make)(int levels);
 };
+
+void PrintTo(const NestingCase& c, std::ostream* os) { *os << c.name; }
 
 std::string parens(int n) { return repeat("(", n) + "a" + repeat(")", n); }
 std::string nots(int n) { return repeat("not ", n) + "a"; }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "parse_helpers.h"
 #include "syntax/lexer.h"
 #include "syntax/parser.h"
@@ -130,7 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
                         "(feels x \"ok\" {focus \"the tone\", note \"n\", compare [a b], yes [\"y\"], no [\"n\"], "
                         "examples [\"e\"], what \"w\", not_for \"nf\", sample false})"},
                     // an empty list is still a list literal
-                    TreeCase{"x feels \"ok\":\n  yes []\n", "(feels x \"ok\" {yes []})"}));
+                    TreeCase{"x feels \"ok\":\n  yes []\n", "(feels x \"ok\" {yes []})"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     Pick, JudgeTree,
@@ -158,7 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TreeCase{"r pick:\n  a:\n    note \"n\"\n    sample false\n  other\n",
                              "(pick r (a {note \"n\", sample false}) (other!))"},
                     TreeCase{"r pick:\n  a\n  b\n  c\n  d\n  e\n  f\n  g\n  other\n",
-                             "(pick r (a) (b) (c) (d) (e) (f) (g) (other!))"}));
+                             "(pick r (a) (b) (c) (d) (e) (f) (g) (other!))"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     Rate, JudgeTree,
@@ -177,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
         TreeCase{"x rate:\n  a \"s1\"\n  b \"s2\"\n  c \"s3\"\n  d \"s4\"\n  e \"s5\"\n  f \"s6\"\n  g \"s7\"\n"
                  "  h \"s8\"\n  i \"s9\"\n  j \"s10\"\n",
                  "(rate x (a \"s1\") (b \"s2\") (c \"s3\") (d \"s4\") (e \"s5\") (f \"s6\") (g \"s7\") (h \"s8\") "
-                 "(i \"s9\") (j \"s10\"))"}));
+                 "(i \"s9\") (j \"s10\"))"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     PickAmong, JudgeTree,
@@ -187,7 +191,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TreeCase{"items pick among \"q\":\n  by title\n", "(among items \"q\" by=title)"},
                     TreeCase{"items pick among \"q\":\n  none\n", "(among items \"q\" none)"},
                     // rejected later, by the checker
-                    TreeCase{"each items pick among \"q\"", "each (among items \"q\")"}));
+                    TreeCase{"each items pick among \"q\"", "each (among items \"q\")"}),
+    NameBySource());
 
 // ---------------------------------------------------------------------------------------------------------------
 // Refused questions: code, message and span of the one diagnostic.
@@ -237,7 +242,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"x pick \"a\"", kSyntax, "expected `:`, found a text literal", "1:7-1:10"},
         FailCase{"x rate\n", kSyntax, "expected `:`, found the end of the line", "1:6-2:0"},
         FailCase{"x pick among y", kSyntax, "expected the question text after `pick among`, found `y`",
-                 "1:13-1:14"}));
+                 "1:13-1:14"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     BlockStarts, JudgeFailure,
@@ -250,7 +256,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"x pick among \"q\":\ny\n", kSyntax, "expected an indented block after `pick among ...:`, found `y`",
                  "2:0-2:1"},
         FailCase{"r pick:\n  a:\n  b\n", kSyntax, "expected an indented block of detail keys after `:`, found `b`",
-                 "3:2-3:3"}));
+                 "3:2-3:3"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     PickLabels, JudgeFailure,
@@ -301,7 +308,8 @@ INSTANTIATE_TEST_SUITE_P(
         // an error inside the block is reported before the counts are looked at
         FailCase{"x pick:\n  other\n  1\n", kSyntax,
                  "expected a label (an identifier, or the bare escape `other` or `none`), found the number `1`",
-                 "3:2-3:3"}));
+                 "3:2-3:3"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     RateLevels, JudgeFailure,
@@ -331,7 +339,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "expected a level's situation text, found the reserved word `other`", "3:2-3:7"},
         FailCase{"x rate:\n  \"a\"\n  lonely\n", kSyntax,
                  "expected a level's situation text, found the end of the line", "3:8-4:0"},
-        FailCase{"x rate:\n  \"a\" b\n", kSyntax, "expected the end of the line, found `b`", "2:6-2:7"}));
+        FailCase{"x rate:\n  \"a\" b\n", kSyntax, "expected the end of the line, found `b`", "2:6-2:7"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     PickAmongBlock, JudgeFailure,
@@ -351,7 +360,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"xs pick among \"q\":\n  by title extra\n", kSyntax, "expected the end of the line, found `extra`",
                  "2:11-2:16"},
         FailCase{"xs pick among \"q\":\n  none none\n", kSyntax,
-                 "expected the end of the line, found the reserved word `none`", "2:7-2:11"}));
+                 "expected the end of the line, found the reserved word `none`", "2:7-2:11"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     Details, JudgeFailure,
@@ -388,7 +398,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "expected the end of the line, found a text literal", "2:11-2:14"},
         // a label's own block is a full detail block
         FailCase{"r pick:\n  a:\n    what \"w\"\n    what \"v\"\n  other\n", DiagnosticCode::DuplicateName,
-                 "the detail key `what` is given twice (spec section 12)", "4:4-4:8"}));
+                 "the detail key `what` is given twice (spec section 12)", "4:4-4:8"}),
+    NameBySource());
 
 // ---------------------------------------------------------------------------------------------------------------
 // Spans and the cursor after a question.

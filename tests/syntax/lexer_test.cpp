@@ -186,11 +186,24 @@ INSTANTIATE_TEST_SUITE_P(
              "indent@2:0-2:1 tabs are not allowed in indentation; use spaces"},
         Case{"tab_between_tokens", "a\tb", "ident(a)@1:0-1:1 ident(b)@1:2-1:3 nl@1:3-1:3 eof@1:3-1:3",
              "indent@1:1-1:2 tabs are not allowed; use spaces"},
-        // The carriage return makes the line count: width 0 closes the block, and its line feed then
-        // ends a line whose last token is that Dedent.
-        Case{"carriage_return_line_closes_blocks", "a\n  b\n\r\nc",
+        // A line of whitespace and a carriage return is as blank as one without: with CRLF line ends an
+        // empty line inside a block must not close it.
+        Case{"carriage_return_line_is_blank", "a\n  b\n\r\n  c",
+             "ident(a)@1:0-1:1 nl@1:1-2:0 indent@2:0-2:2 ident(b)@2:2-2:3 nl@2:3-3:0 ident(c)@4:2-4:3 "
+             "nl@4:3-4:3 dedent@4:3-4:3 eof@4:3-4:3"},
+        Case{"crlf_blank_lines_inside_a_block", "a:\r\n  b\r\n\r\n    \r\n\r\r\n  c\r\nd\r\n",
+             "ident(a)@1:0-1:1 `:`@1:1-1:2 nl@1:3-2:0 indent@2:0-2:2 ident(b)@2:2-2:3 nl@2:4-3:0 "
+             "ident(c)@6:2-6:3 nl@6:4-7:0 dedent@7:0-7:0 ident(d)@7:0-7:1 nl@7:2-8:0 eof@8:0-8:0"},
+        Case{"carriage_return_line_at_end_of_text", "a\n  b\n  \r",
+             "ident(a)@1:0-1:1 nl@1:1-2:0 indent@2:0-2:2 ident(b)@2:2-2:3 nl@2:3-3:0 dedent@3:3-3:3 "
+             "eof@3:3-3:3"},
+        Case{"carriage_return_blank_line_with_tab_still_reports", "a\n\t\r\nb",
+             "ident(a)@1:0-1:1 nl@1:1-2:0 ident(b)@3:0-3:1 nl@3:1-3:1 eof@3:1-3:1",
+             "indent@2:0-2:1 tabs are not allowed in indentation; use spaces"},
+        // Anything after the carriage return makes the line count, measured as before.
+        Case{"carriage_return_before_a_token_counts", "a\n  b\n\r c",
              "ident(a)@1:0-1:1 nl@1:1-2:0 indent@2:0-2:2 ident(b)@2:2-2:3 nl@2:3-3:0 dedent@3:0-3:0 "
-             "nl@3:1-4:0 ident(c)@4:0-4:1 nl@4:1-4:1 eof@4:1-4:1"},
+             "ident(c)@3:2-3:3 nl@3:3-3:3 eof@3:3-3:3"},
         Case{"crlf_line_ends", "a\r\nb\r\n",
              "ident(a)@1:0-1:1 nl@1:2-2:0 ident(b)@2:0-2:1 nl@2:2-3:0 eof@3:0-3:0"},
         Case{"brackets_suspend_layout", "f(1,\n      2,\n\n 3)\nb",

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "case_names.h"
 #include "syntax/lexer.h"
 #include "syntax/parser.h"
 #include "tree_render.h"
@@ -44,6 +45,9 @@ struct FailureCase {
   const char* message;
   const char* span;
 };
+
+inline void PrintTo(const TreeCase& c, std::ostream* os) { print_source(c.src, os); }
+inline void PrintTo(const FailureCase& c, std::ostream* os) { print_source(c.src, os); }
 
 // Expects `d` to be the error the case names, with no file and no related locations.
 inline void expect_failure(const Diagnostic& d, const FailureCase& c) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "parse_helpers.h"
 #include "syntax/lexer.h"
 
@@ -104,7 +105,18 @@ Result<Span, Diagnostic> run_expect(Parser& p, std::string_view op) {
   return Span{};
 }
 
+void PrintTo(const ExpectCase& c, std::ostream* os) {
+  *os << c.op << " at token " << c.index << " of ";
+  print_source(c.text, os);
+}
+
 class ParserExpect : public testing::TestWithParam<ExpectCase> {};
+
+// The operation, where the parser stands and the snippet: "block_at_2_in_a_colon_nl_b".
+std::string expect_case_name(const testing::TestParamInfo<ExpectCase>& info) {
+  const ExpectCase& c = info.param;
+  return source_case_name(c.op) + "_at_" + std::to_string(c.index) + "_in_" + source_case_name(c.text);
+}
 
 TEST_P(ParserExpect, ConsumesOrDescribes) {
   const ExpectCase& c = GetParam();
@@ -143,7 +155,8 @@ INSTANTIATE_TEST_SUITE_P(
         // a line end followed by a line at the same depth fails on the second token
         ExpectCase{"a:\nb", 2, "block", "expected an indented block after `task ...:`, found `b`"},
         ExpectCase{"a:\n  b", 6, "dedent", ""},
-        ExpectCase{"a", 0, "dedent", "expected the end of the block, found `a`"}));
+        ExpectCase{"a", 0, "dedent", "expected the end of the block, found `a`"}),
+    expect_case_name);
 
 TEST(ParserExpect, FailureStaysOnTheToken) {
   auto tokens = tokens_of("a b");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "syntax/lexer.h"
 #include "syntax/parse.h"
 #include "syntax/parser.h"
@@ -46,7 +47,7 @@ struct Case {
   const char* expected;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.src; }
+void PrintTo(const Case& c, std::ostream* os) { print_source(c.src, os); }
 
 // ---------------------------------------------------------------------------------------------------------------
 // The header.
@@ -159,7 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"program in\n", "syntax 1:8-1:10 expected the program name, found the reserved word `in`"},
                     Case{"program \"p\"\n", "syntax 1:8-1:11 expected the program name, found a text literal"},
                     Case{"program p q\n", "syntax 1:10-1:11 expected the end of the line, found `q`"},
-                    Case{"program p:\n", "syntax 1:9-1:10 expected the end of the line, found `:`"}));
+                    Case{"program p:\n", "syntax 1:9-1:10 expected the end of the line, found `:`"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     ProgramUseLines, ProgramRejected,
@@ -177,7 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"program p\nuse \"a\" as t with a b\n", "syntax 2:20-2:21 expected the end of the line, found `b`"},
         Case{"program p\nuse \"a\" as t using x\n", "syntax 2:13-2:18 expected the end of the line, found `using`"},
         // The path is checked like every text: its interpolations must parse.
-        Case{"program p\nuse \"{a b}\" as t\n", "syntax 2:8-2:9 expected the end of the interpolation, found `b`"}));
+        Case{"program p\nuse \"{a b}\" as t\n", "syntax 2:8-2:9 expected the end of the interpolation, found `b`"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     ProgramDeclarationLines, ProgramRejected,
@@ -215,7 +218,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"program p\nneeds x: tool:\n  f() -> text extra\n",
              "syntax 3:14-3:19 expected the end of the line, found `extra`"},
         Case{"program p\nneeds x: tool:\n  f() -> text\n    g() -> text\n",
-             "syntax 4:0-4:4 expected a verb name, found an indented block"}));
+             "syntax 4:0-4:4 expected a verb name, found an indented block"}),
+    NameBySource());
 
 // The header's parts come in a fixed order; a part out of order meets the unit parser, which names that order.
 INSTANTIATE_TEST_SUITE_P(
@@ -231,7 +235,8 @@ INSTANTIATE_TEST_SUITE_P(
              "syntax 4:0-4:3 expected a unit (`use` declarations come before `in`, `out`, `needs` and every unit, "
              "spec section 3), found the reserved word `use`"},
         Case{"program p\nmachine m():\n  state s done\nprogram q\n",
-             "syntax 4:0-4:7 expected `judgment`, `task`, `def` or `machine`, found the reserved word `program`"}));
+             "syntax 4:0-4:7 expected `judgment`, `task`, `def` or `machine`, found the reserved word `program`"}),
+    NameBySource());
 
 // ---------------------------------------------------------------------------------------------------------------
 // The entry points.
@@ -415,6 +420,8 @@ struct NestingCase {
   const char* name;
   std::string (*make)(int levels);
 };
+
+void PrintTo(const NestingCase& c, std::ostream* os) { *os << c.name; }
 
 class ProgramNesting : public testing::TestWithParam<NestingCase> {};
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "json/number_format.h"
 #include "parse_helpers.h"
 #include "syntax/lexer.h"
@@ -159,7 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
         TreeCase{"log warn x\n", "(do (log warn x))"},
         // No level word: a command call of the name `log`, left for the checker.
         TreeCase{"log \"x\"\n", "(do (cmd log \"x\"))"}, TreeCase{"log info\n", "(do (cmd log info))"},
-        TreeCase{"a = 1\nb = a\n", "(= a 1) (= b a)"}));
+        TreeCase{"a = 1\nb = a\n", "(= a 1) (= b a)"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     CompoundStatements, StmtTree,
@@ -184,7 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "(gate risk=r done=d (confirm [(escalate \"why\")]) (escalate [(stop \"no\")]))"},
         // The one-statement arm may itself be compound.
         TreeCase{"gate risk r:\n  proceed -> if a:\n    f()\n  stop -> break\n",
-                 "(gate risk=r (proceed [(if a [(do (call f))])]) (stop [break]))"}));
+                 "(gate risk=r (proceed [(if a [(do (call f))])]) (stop [break]))"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     ShapeStatements, StmtTree,
@@ -195,14 +198,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "(notes (focus t \"p\" 300)) (raw x))"},
         TreeCase{"s = shape strict:\n  a x, max 1k\n", "(shape strict s (a x max=1000))"},
         // `tail` is recognised only after a cap; elsewhere it is an ordinary name.
-        TreeCase{"s = shape:\n  a summarize doc, tail\n", "(shape s (a (cmd summarize doc tail)))"}));
+        TreeCase{"s = shape:\n  a summarize doc, tail\n", "(shape s (a (cmd summarize doc tail)))"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     SimpleStatements, StmtTree,
     testing::Values(TreeCase{"return\n", "(return)"}, TreeCase{"return a + 1\n", "(return (add a 1))"},
                     TreeCase{"continue\n", "continue"}, TreeCase{"break\n", "break"},
                     TreeCase{"stop \"done {x}\"\n", "(stop \"done {x}\")"},
-                    TreeCase{"escalate \"\"\"why\"\"\"\n", "(escalate \"why\")"}));
+                    TreeCase{"escalate \"\"\"why\"\"\"\n", "(escalate \"why\")"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     Judgments, StmtTree,
@@ -213,7 +218,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A question that ends with its own block needs no line end before the next statement.
         TreeCase{"x = y pick:\n  accept \"fine\"\n  other\nz = 1\n", "(= x (judge pick y)) (= z 1)"},
         TreeCase{"x = y rate:\n  low \"nothing works\"\n  high \"everything works\"\nreturn x\n",
-                 "(= x (judge rate y)) (return x)"}));
+                 "(= x (judge rate y)) (return x)"}),
+    NameBySource());
 
 TEST(StmtTree, ShadowedLogIsAnOrdinaryCommand) {
   EXPECT_EQ(tree_of("log info x\n", /*log_shadowed=*/true), "(do (cmd log info=x))");
@@ -254,7 +260,8 @@ INSTANTIATE_TEST_SUITE_P(
         // An `else` inside the `if` body instead of after it.
         FailureCase{"if a:\n  f()\n  else:\n    g()\n", kSyntax,
                     "expected a statement (`else` has no `if` at this indentation), found the reserved word `else`",
-                    "3:2-3:6"}));
+                    "3:2-3:6"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     NameStatements, StmtFailure,
@@ -288,7 +295,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"x =\n", kSyntax, "expected an expression, found the end of the line", "1:3-2:0"},
         FailureCase{"log trace x\n", DiagnosticCode::LogLevel,
                     "`trace` is not a log level; write `debug`, `info`, `warn` or `error` (spec section 5.8)",
-                    "1:4-1:9"}));
+                    "1:4-1:9"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, StmtFailure,
@@ -315,7 +323,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"s = shape:\n  a x feels \"y\"\n", kSyntax,
                     "expected the end of the field (a shape field cannot be a judgment; assign it first), found "
                     "the reserved word `feels`",
-                    "2:6-2:11"}));
+                    "2:6-2:11"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     Loops, StmtFailure,
@@ -354,7 +363,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"loop max 2:\ny\n", kSyntax, "expected an indented block after `loop max N:`, found `y`",
                     "2:0-2:1"},
         FailureCase{"until x, max 2:\ny\n", kSyntax,
-                    "expected an indented block after `until ..., max N:`, found `y`", "2:0-2:1"}));
+                    "expected an indented block after `until ..., max N:`, found `y`", "2:0-2:1"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     Gates, StmtFailure,
@@ -382,7 +392,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "expected a gate arm (`proceed`, `confirm`, `escalate` or `stop`), found `maybe`", "2:2-2:7"},
         FailureCase{"gate risk r:\n  proceed f()\n", kSyntax, "expected `->`, found `f`", "2:10-2:11"},
         FailureCase{"gate risk r:\n  proceed ->\n  stop -> f()\n", kSyntax,
-                    "expected an indented block after `->`, found the reserved word `stop`", "3:2-3:6"}));
+                    "expected an indented block after `->`, found the reserved word `stop`", "3:2-3:6"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     SimpleStatements, StmtFailure,
@@ -399,7 +410,8 @@ INSTANTIATE_TEST_SUITE_P(
         // `return` takes an expression, not a command.
         FailureCase{"return f x\n", kSyntax, "expected the end of the line, found `x`", "1:9-1:10"},
         FailureCase{"continue x\n", kSyntax, "expected the end of the line, found `x`", "1:9-1:10"},
-        FailureCase{"break 1\n", kSyntax, "expected the end of the line, found the number `1`", "1:6-1:7"}));
+        FailureCase{"break 1\n", kSyntax, "expected the end of the line, found the number `1`", "1:6-1:7"}),
+    NameBySource());
 
 // ---------------------------------------------------------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "json/number_format.h"
 #include "parse_helpers.h"
 #include "syntax/lexer.h"
@@ -114,7 +115,7 @@ struct Case {
   const char* expected;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.src; }
+void PrintTo(const Case& c, std::ostream* os) { print_source(c.src, os); }
 
 // ---------------------------------------------------------------------------------------------------------------
 // Dispatch, names and the clauses before the `:`, none of which reach a body.
@@ -145,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"task in:\n", "syntax 1:5-1:7 expected the task's name, found the reserved word `in`"},
         Case{"def 3():\n", "syntax 1:4-1:5 expected the def's name, found the number `3`"},
         Case{"judgment (a):\n", "syntax 1:9-1:10 expected the judgment's name, found `(`"},
-        Case{"machine \"m\"():\n", "syntax 1:8-1:11 expected the machine's name, found a text literal"}));
+        Case{"machine \"m\"():\n", "syntax 1:8-1:11 expected the machine's name, found a text literal"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     UnitsHeaderClauses, UnitsRejected,
@@ -171,7 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
              "syntax 1:22-1:28 expected `:`, found the reserved word `budget`"},
         Case{"def f() budget calls 1:\n", "syntax 1:8-1:14 expected `:`, found the reserved word `budget`"},
         Case{"def f() thresholds a 1:\n", "syntax 1:8-1:18 expected `:`, found `thresholds`"},
-        Case{"task t\n", "syntax 1:6-2:0 expected `:`, found the end of the line"}));
+        Case{"task t\n", "syntax 1:6-2:0 expected `:`, found the end of the line"}),
+    NameBySource());
 
 TEST(UnitsClauses, BudgetAndThresholdsKeepTheirEntries) {
   ast::Unit task = unit_ok(
@@ -283,7 +286,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"judgment j(a):\n  r = a feels \"x\" extra\n",
              "syntax 2:18-2:23 expected the end of the line, found `extra`"},
         Case{"judgment j(a):\n  r = a\n",
-             "syntax 2:7-3:0 expected a judgment verb (`feels`, `pick` or `rate`), found the end of the line"}));
+             "syntax 2:7-3:0 expected a judgment verb (`feels`, `pick` or `rate`), found the end of the line"}),
+    NameBySource());
 
 // ---------------------------------------------------------------------------------------------------------------
 // Machines.
@@ -361,7 +365,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"machine m():\n  state s:\n  state t done\n",
              "syntax 3:2-3:7 expected an indented block of `on` transitions after `state ...:`, found the reserved "
              "word `state`"},
-        Case{"machine m():\n  state s:\n    go \"d\" -> t\n", "syntax 3:4-3:6 expected `on`, found `go`"}));
+        Case{"machine m():\n  state s:\n    go \"d\" -> t\n", "syntax 3:4-3:6 expected `on`, found `go`"}),
+    NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     UnitsTransition, UnitsRejected,
@@ -384,7 +389,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"machine m():\n  state s:\n    on go \"d\" -> t when\n",
              "syntax 3:23-4:0 expected an expression, found the end of the line"},
         Case{"machine m():\n  state s:\n    on go \"d\" -> t:\n    on b \"e\" -> t\n",
-             "syntax 4:4-4:6 expected an indented block of actions after `on ...:`, found the reserved word `on`"}));
+             "syntax 4:4-4:6 expected an indented block of actions after `on ...:`, found the reserved word `on`"}),
+    NameBySource());
 
 // ---------------------------------------------------------------------------------------------------------------
 // Shape annotations.
@@ -430,7 +436,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"{a,}", "syntax 1:3-1:4 expected a field name, found `}`"},
                     Case{"{a b}", "syntax 1:3-1:4 expected `}`, found `b`"},
                     Case{"{in: text}", "syntax 1:1-1:3 expected a field name, found the reserved word `in`"},
-                    Case{"{a: text", "syntax 1:8-1:8 expected `}`, found the end of the line"}));
+                    Case{"{a: text", "syntax 1:8-1:8 expected `}`, found the end of the line"}),
+    NameBySource());
 
 TEST(UnitsShapeSpans, NameTypeAndRecord) {
   auto tokens = lex("{title: text, tags, meta: {a: number}}");
