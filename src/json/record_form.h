@@ -11,11 +11,13 @@
 //   ReadResult<StepRecord> r = read_record<StepRecord>(value);
 //
 // Keys are written in declared order. Reading follows the shared rules of record_read.h (any key order,
-// unknown keys skipped, "missing field", "duplicate field", the array form by position).
+// unknown keys skipped, "missing field", "duplicate field", the array form by position); a description may
+// refuse the array form (`objects_only`), read a value reduced to a map (`read_as_map`) or keep the members
+// that are none of its fields (`keeping_other_members`).
 //
 // Every field's value goes through `Codec<T>`: this header has the codecs of texts, numbers, booleans,
-// optionals, lists, maps keyed by text, JSON values and described records; a layer adds its own types by
-// specialising `Codec` in this namespace. A codec writes one JSON value at the output's place through
+// optionals, lists, maps keyed by text, JSON values, described records and records with JSON members of their
+// own; a layer adds its own types by specialising `Codec` in this namespace. A codec writes one JSON value at the output's place through
 // `json::Writer` (compact text) or `json::ValueBuilder` (the value form), and reads one from a parsed value.
 // Equality is the records' own `operator==`, field by field.
 #pragma once

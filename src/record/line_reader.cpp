@@ -1,6 +1,7 @@
 // Reading one recording line: the envelope straight from the text, every other entry held back as a parsed
 // value and interpreted once the line's object is complete (so the tag, the metadata and the event's keys may
 // stand anywhere), then the execution metadata (never a fault), then the event.
+#include <string>
 #include <utility>
 
 #include "json/reader.h"
@@ -130,6 +131,13 @@ class LineReader {
 }  // namespace
 
 Result<RecordedEvent, std::string> RecordedEvent::read_line(std::string_view text) {
+  // A line no recorder writes is refused before it is parsed (the text comes without its line feed).
+  if (text.size() >= kMaxRecordingLineBytes) {
+    std::string message = "the line is longer than the ";
+    message += std::to_string(kMaxRecordingLineBytes);
+    message += " bytes a recording line may hold";
+    return err(ParseError{json::ErrorCode::Message, std::move(message), 1, 0}.text());
+  }
   auto read = LineReader(text).read();
   if (!read.ok()) return err(read.error().text());
   return std::move(read).value();

@@ -62,7 +62,8 @@ struct RecordedEvent {
   // Reads the text of one line, without its line break. The message of a refused line is the fault's text
   // followed by " at line 1 column <C>", C counting the bytes read when the fault was found (for a fault that
   // shows only once the object is complete, the column of its closing brace). Metadata that is absent,
-  // incomplete or unreadable is no fault: the line then carries none.
+  // incomplete or unreadable is no fault: the line then carries none. A text that would make a line longer
+  // than `kMaxRecordingLineBytes` is refused unread.
   static Result<RecordedEvent, std::string> read_line(std::string_view text);
 
   friend bool operator==(const RecordedEvent&, const RecordedEvent&) = default;

@@ -209,11 +209,8 @@ Result<uint64_t, RuntimeError> FileRecorder::record(const Event& event) {
     cut_back();
     return err(std::move(failure));
   }
+  // The companion is open exactly when the recording is: both are created together and closed together.
   if (redact_) {
-    if (companion_->fd < 0) {
-      (void)::ftruncate(recording_.fd, static_cast<off_t>(recording_.size));
-      return err(sink_error("replay companion " + shown(companion_path(path_)) + " is already closed"));
-    }
     if (const std::optional<int> error = write_whole(companion_->fd, companion_->size, full_line)) {
       // The recording's line has no twin: both files go back to the last event they share.
       RuntimeError failure = file_error("write", companion_path(path_), *error);
@@ -223,9 +220,8 @@ Result<uint64_t, RuntimeError> FileRecorder::record(const Event& event) {
     }
     companion_->size += full_line.size();
   }
+  const uint64_t at = recording_.size;
   recording_.size += line.size();
-  const uint64_t at = offset_;
-  offset_ += line.size();
   ++seq_;
   return at;
 }

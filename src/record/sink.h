@@ -62,7 +62,7 @@ class FileRecorder final : public RecordingSink {
   FileRecorder& with_token_counter(std::unique_ptr<tokens::Tokenizer> counter);
 
   Result<uint64_t, runtime::RuntimeError> record(const Event& event) override;
-  uint64_t offset() const override { return offset_; }
+  uint64_t offset() const override { return recording_.size; }
   void close() override;
 
   const std::string& path() const { return path_; }
@@ -71,7 +71,7 @@ class FileRecorder final : public RecordingSink {
  private:
   struct File {
     int fd = -1;
-    uint64_t size = 0;  // bytes of whole lines written
+    uint64_t size = 0;  // bytes of whole lines written: for the recording, its offset
   };
 
   FileRecorder(std::string path, std::string run_id, bool redact, File recording, std::optional<File> companion);
@@ -87,7 +87,6 @@ class FileRecorder final : public RecordingSink {
   std::set<std::string, std::less<>> agent_capabilities_;
   File recording_;
   std::optional<File> companion_;
-  uint64_t offset_ = 0;
   uint64_t seq_ = 0;
   // The reason of the write that failed; every later event is refused with it.
   std::optional<std::string> failed_;

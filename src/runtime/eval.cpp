@@ -120,8 +120,14 @@ ValueResult eval_field(EvalContext& context, const Expr::Field& field, Scopes& s
   // A capability's bare name with a field and no parentheses is a verb call without arguments, unless a variable
   // or input of that name hides the capability.
   if (const auto* name = std::get_if<Expr::Name>(&field.target->node)) {
-    if (scopes.is_capability(name->name) && scopes.lookup(name->name) == nullptr) {
-      return capability_verb(context, name->name, field.name);
+    const Value* bound = scopes.lookup(name->name);
+    if (bound == nullptr && scopes.is_capability(name->name)) return capability_verb(context, name->name, field.name);
+    // A field of a variable's record is read in place: copying the whole record only to keep one field of
+    // it made every `r.count` cost the size of `r`.
+    if (bound != nullptr && bound->is_record()) {
+      ValueResult read = read_field(*bound, field.name);
+      if (read.ok()) return read;
+      return fail_with_span(std::move(read), field.span);
     }
   }
   ValueResult target = eval_expr(context, *field.target, scopes);

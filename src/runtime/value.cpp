@@ -122,7 +122,7 @@ Value& Value::operator=(Value&& other) noexcept {
   return *this;
 }
 
-Value::~Value() {
+void Value::drop_children() {
   if (!has_deep_children()) return;
   // Flatten the tree onto a work list, so that every value dropped below has only leaves left.
   std::vector<Value> pending;

@@ -182,7 +182,11 @@ class Value {
   Value& operator=(const Value& other);
   // Safe when `other` lives inside this value's own tree (`v = std::move(v.as_list()[0])`).
   Value& operator=(Value&& other) noexcept;
-  ~Value();
+  // Only the kinds that hold values take the out-of-line path; dropping a scalar costs nothing more.
+  ~Value() {
+    const ValueKind k = kind();
+    if (k == ValueKind::List || k == ValueKind::Record || k == ValueKind::Choice) drop_children();
+  }
 
   ValueKind kind() const { return static_cast<ValueKind>(payload_.index()); }
   std::string_view type_word() const { return runtime::type_word(kind()); }
@@ -257,6 +261,8 @@ class Value {
   // Moves the children that have children of their own into `out`, so that dropping this value only
   // drops leaves and shallow containers.
   void detach_deep_children(std::vector<Value>& out);
+  // Flattens the tree so that what the payload's own destructor drops has no grandchildren.
+  void drop_children();
   bool has_deep_children() const;
 
   Payload payload_;

@@ -110,6 +110,12 @@ TEST(Calls, DefsAndTasksRecursePastTheLimitWithAnError) {
       {"def", "def down(n):\n  if n <= 1:\n    return 1\n  return 1 + down(n - 1)\n\ntask main:\n  o = down(depth)\n", 64},
       {"task",
        "task down(n):\n  if n <= 1:\n    return 1\n  return 1 + down(n - 1)\n\ntask main:\n  o = down(depth)\n", 63},
+      // Both limits at once: sixty-four def frames above the sixty-four task frames.
+      {"defs_over_the_deepest_task",
+       "def deep(n):\n  if n <= 1:\n    return 1\n  return 1 + deep(n - 1)\n\n"
+       "task down(n):\n  if n <= 1:\n    return deep(64) - 63\n  return 1 + down(n - 1)\n\n"
+       "task main:\n  o = down(depth)\n",
+       63},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -216,5 +216,17 @@ TEST(LineReader, NestingLimit) {
   EXPECT_EQ(too_deep.error().substr(0, too_deep.error().find(" at")), "recursion limit exceeded");
 }
 
+TEST(LineReader, LinesAsLongAsARecorderWritesAndNoLonger) {
+  // The text comes without its line feed, which the cap counts.
+  std::string longest = line(R"("event":"abort","reason":"x")");
+  longest.resize(kMaxRecordingLineBytes - 1, ' ');
+  EXPECT_TRUE(RecordedEvent::read_line(longest).ok());
+  longest += ' ';
+  auto refused = RecordedEvent::read_line(longest);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error(), "the line is longer than the " + std::to_string(kMaxRecordingLineBytes) +
+                                 " bytes a recording line may hold at line 1 column 0");
+}
+
 }  // namespace
 }  // namespace dravelin::record
