@@ -102,6 +102,23 @@ TEST(LineIndex, RoundTripsEveryCharacterBoundaryInEveryEncoding) {
   }
 }
 
+TEST(LineIndex, CursorAgreesWithPositionWhateverTheOrderOfOffsets) {
+  const std::string text = "a" + kEmoji + "\r\n" + kCombining + kWide + "\n\n" + kEAcute + "z";
+  for (E encoding : {E::Utf8, E::Utf16, E::Utf32}) {
+    LineIndex index(text, encoding);
+    // Every offset in order (continuation bytes included, which count from their character's start), then
+    // offsets that go back, stay on a line, jump lines and pass the end.
+    std::vector<size_t> offsets;
+    for (size_t offset = 0; offset <= text.size(); ++offset) offsets.push_back(offset);
+    for (size_t offset : {text.size(), size_t{2}, size_t{9}, size_t{1}, size_t{0}, size_t{13}, text.size() + 5})
+      offsets.push_back(offset);
+    LineIndex::Cursor cursor(index, text);
+    for (size_t offset : offsets)
+      EXPECT_EQ(show(cursor.position(offset)), show(index.position(text, offset)))
+          << "offset " << offset << " in " << encoding_name(encoding);
+  }
+}
+
 TEST(LineIndex, RangeUsesOffsetsOnlyAndNeverEndsBeforeItStarts) {
   const std::string text = "abc\ndef";
   LineIndex index(text, E::Utf16);

@@ -64,6 +64,23 @@ Position LineIndex::position(std::string_view text, size_t offset) const {
   return Position{static_cast<uint32_t>(line), character};
 }
 
+Position LineIndex::Cursor::position(size_t offset) {
+  offset = std::min(offset, text_.size());
+  while (offset > 0 && offset < text_.size() && is_continuation(text_[offset])) --offset;
+  const bool past_line = line_ + 1 < index_.line_starts_.size() && offset >= index_.line_starts_[line_ + 1];
+  if (offset < offset_ || past_line) {
+    line_ = index_.line_of(offset);
+    offset_ = index_.line_starts_[line_];
+    character_ = 0;
+  }
+  while (offset_ < offset) {
+    const syntax::Utf8Char c = syntax::decode_utf8(text_, offset_);
+    character_ += width(c.code, c.length, index_.encoding_);
+    offset_ += c.length;
+  }
+  return Position{static_cast<uint32_t>(line_), character_};
+}
+
 size_t LineIndex::offset(std::string_view text, Position position) const {
   if (position.line >= line_starts_.size()) return text.size();
   const size_t start = line_starts_[position.line];

@@ -46,6 +46,22 @@ class LineIndex {
   size_t line_of(size_t offset) const;
   PositionEncoding encoding() const { return encoding_; }
 
+  // Positions of offsets asked in increasing order, as `position` gives them, each counted on from the one
+  // before when it lies on the same line: converting every token of a document costs one pass over its text
+  // instead of a count from the line start per token. An offset below the last one asked is counted afresh.
+  class Cursor {
+   public:
+    Cursor(const LineIndex& index, std::string_view text) : index_(index), text_(text) {}
+    Position position(size_t offset);
+
+   private:
+    const LineIndex& index_;
+    std::string_view text_;
+    size_t line_ = 0;
+    size_t offset_ = 0;  // a character boundary on `line_`
+    uint32_t character_ = 0;
+  };
+
  private:
   std::vector<uint32_t> line_starts_;
   PositionEncoding encoding_;

@@ -231,6 +231,7 @@ std::vector<uint32_t> encode_semantic_tokens(std::string_view text, const LineIn
   data.reserve(tokens.size() * 5);
   uint32_t previous_line = 0;
   uint32_t previous_start = 0;
+  LineIndex::Cursor cursor(line_index, text);  // the tokens are sorted and do not overlap
   for (const ClassifiedToken& token : tokens) {
     size_t start = token.start;
     while (start < token.end) {
@@ -238,8 +239,8 @@ std::vector<uint32_t> encode_semantic_tokens(std::string_view text, const LineIn
       const bool last_line = line + 1 >= line_index.line_count();
       const size_t end = last_line ? token.end : std::min<size_t>(token.end, line_index.line_start(line + 1) - 1);
       if (start < end) {
-        const Position from = line_index.position(text, start);
-        const Position to = line_index.position(text, end);
+        const Position from = cursor.position(start);
+        const Position to = cursor.position(end);
         data.push_back(from.line - previous_line);
         data.push_back(from.line == previous_line ? from.character - previous_start : from.character);
         data.push_back(to.character - from.character);
