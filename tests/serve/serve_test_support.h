@@ -57,6 +57,11 @@ class StdioPipes {
     ::close(to_bridge_);
     to_bridge_ = -1;
   }
+  // Closes the end the bridge's output is read from, so that its next write fails.
+  void close_output() {
+    ::close(from_bridge_);
+    from_bridge_ = -1;
+  }
   // Every line the bridge has written so far, without waiting for more.
   std::vector<std::string> written() {
     std::string bytes;
