@@ -92,9 +92,15 @@ struct ProcStat {
 
 // The state and group of a process, from /proc; nothing when it does not exist.
 inline std::optional<ProcStat> proc_stat(pid_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  if (!file.is_open()) return std::nullopt;
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // A process that ends between the open and the read fails the read (ESRCH), which the stream throws.
+  std::string text;
+  try {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    if (!file.is_open()) return std::nullopt;
+    text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
   const size_t close = text.rfind(')');
   if (close == std::string::npos) return std::nullopt;
   std::istringstream rest(text.substr(close + 1));
