@@ -1,5 +1,5 @@
-// The small effects of expressions: `trail`, `now()`, `random()` and `log`; and the places kept for capability
-// verbs and `focus`, which this build refuses with a runtime error.
+// The small effects of expressions: `trail`, `now()`, `random()`, `log` and `focus` (interp_shape.cpp); and the
+// place kept for capability verbs, which this build refuses with a runtime error.
 #include <string>
 #include <utility>
 #include <variant>
@@ -19,8 +19,8 @@ ValueResult Interpreter::call_verb(const runtime::CallTarget& target, std::strin
       "`" + name + "." + std::string(verb) + "` cannot be called: capability verbs are not supported yet"));
 }
 
-ValueResult Interpreter::focus(const Value&, std::string_view, double) {
-  return err(runtime::make_runtime_error(RuntimeErrorCode::TypeError, "`focus` is not supported yet"));
+ValueResult Interpreter::focus(const Value& text, std::string_view purpose, double max) {
+  return focus_value(text, purpose, max);
 }
 
 ValueResult Interpreter::trail(uint64_t count) {
