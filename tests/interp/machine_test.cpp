@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,7 @@ struct EndCase {
   Value out;
   size_t requests;
 };
+void PrintTo(const EndCase& c, std::ostream* out) { *out << c.name; }
 
 class MachineEnds : public ::testing::TestWithParam<EndCase> {};
 
@@ -174,6 +176,7 @@ struct GateCase {
   PauseKind kind;  // the pause the first step raises
   std::string reason;
 };
+void PrintTo(const GateCase& c, std::ostream* out) { *out << c.name; }
 
 class MachineGate : public ::testing::TestWithParam<GateCase> {};
 
@@ -274,6 +277,7 @@ struct RefusalCase {
   RuntimeErrorCode code;
   std::string message;
 };
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
 
 class MachineRefusals : public ::testing::TestWithParam<RefusalCase> {};
 

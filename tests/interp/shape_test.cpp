@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct CapCase {
   Value out;          // the field's value after the statement
   std::optional<std::string> warning;
 };
+void PrintTo(const CapCase& c, std::ostream* out) { *out << c.name; }
 
 class ShapeCaps : public ::testing::TestWithParam<CapCase> {};
 
@@ -214,6 +216,7 @@ struct PassCase {
   size_t requests;
   std::optional<std::string> error;
 };
+void PrintTo(const PassCase& c, std::ostream* out) { *out << c.name; }
 
 class FocusPasses : public ::testing::TestWithParam<PassCase> {};
 
