@@ -25,9 +25,12 @@ constexpr double kFocusChunkTokens = 1500;
 constexpr double kFocusKeepAbove = 0.6;  // a chunk more likely relevant than this is kept
 constexpr size_t kFocusFallbackChunks = 3;
 
-// Byte offsets at which the text's Unicode scalar values start, then the text's length.
+// Byte offsets at which the text's Unicode scalar values start, then the text's length; empty for a text of
+// ASCII only, whose offsets are the positions themselves.
 std::vector<size_t> scalar_starts(std::string_view text) {
   std::vector<size_t> starts;
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+  if (ascii) return starts;
   starts.reserve(text.size() + 1);
   for (size_t i = 0; i < text.size(); ++i) {
     if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
@@ -89,9 +92,10 @@ std::string_view side_name(CutSide side) { return side == CutSide::Head ? "head"
 std::string cut_to_tokens(std::string_view text, uint64_t cap, CutSide side, const tokens::Tokenizer& tokenizer) {
   if (tokenizer.count(text) <= cap) return std::string(text);
   const std::vector<size_t> starts = scalar_starts(text);
-  const size_t length = starts.size() - 1;
+  const size_t length = starts.empty() ? text.size() : starts.size() - 1;
+  const auto offset = [&](size_t k) { return starts.empty() ? k : starts[k]; };
   const auto candidate = [&](size_t k) {
-    return side == CutSide::Head ? text.substr(0, starts[k]) : text.substr(starts[length - k]);
+    return side == CutSide::Head ? text.substr(0, offset(k)) : text.substr(offset(length - k));
   };
   // The longest run of whole characters that fits, found by halving the range of lengths.
   size_t lo = 0;
