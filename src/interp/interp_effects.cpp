@@ -19,10 +19,6 @@ ValueResult Interpreter::call_verb(const runtime::CallTarget& target, std::strin
       "`" + name + "." + std::string(verb) + "` cannot be called: capability verbs are not supported yet"));
 }
 
-ValueResult Interpreter::focus(const Value& text, std::string_view purpose, double max) {
-  return focus_value(text, purpose, max);
-}
-
 ValueResult Interpreter::trail(uint64_t count) {
   const BudgetAccount* account = nearest_task_account();
   if (account == nullptr) return Value::list({});

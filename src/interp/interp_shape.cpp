@@ -157,7 +157,7 @@ Step<Value> Interpreter::hold_to_cap(const ir::ShapeField& field, Value value, b
   return cut;
 }
 
-ValueResult Interpreter::focus_value(const Value& text, std::string_view topic, double max) {
+ValueResult Interpreter::focus(const Value& text, std::string_view topic, double max) {
   return Value::text(TRY(focus_text(text.to_text(), topic, max)));
 }
 

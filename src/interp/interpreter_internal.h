@@ -157,10 +157,9 @@ class Interpreter final : public runtime::EffectHost {
   // ---- the gate (interp_gate.cpp) ----
   Flow exec_gate(Scopes& scopes, const ir::Stmt::Gate& gate);
 
-  // ---- token caps and focus (interp_shape.cpp) ----
+  // ---- token caps, and `focus` of the effect host (interp_shape.cpp) ----
   // The value of a field with a `max`, held to it by the field's policy; a cut records a `truncated` warning.
   Step<Value> hold_to_cap(const ir::ShapeField& field, Value value, bool strict, Scopes& scopes);
-  ValueResult focus_value(const Value& text, std::string_view topic, double max);
   Result<std::string, RuntimeError> focus_text(std::string text, std::string_view topic, double max);
 
   // ---- state machines (interp_machine.cpp) ----
