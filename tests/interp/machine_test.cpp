@@ -101,6 +101,22 @@ TEST(Machine, StepsAskTheMenuAndRunTransitionsToADoneState) {
                                   "answers", "machine_step", "draw", "pause", "end"}));
 }
 
+// Observed fields are held to their caps at every step, each cut recorded as a warning.
+TEST(Machine, ObservedFieldsAreShapedAtEveryStep) {
+  const std::string source =
+      "program p\nin t: text\nout o\n\nmachine watch(t):\n  initial lit\n  observe:\n    note t, max 2, tail\n"
+      "  state lit:\n    on dim \"switch it off\" -> dark\n  state dark done\n\ntask main:\n  o = watch(t, max 2)\n";
+  TestRun run(source, runtime::Record{{"t", txt("the light is still on")}});
+  script(run, {"stay", "stay"});
+  TaskOutcome outcome = run.execute();
+  ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
+  ASSERT_EQ(run.service.asked.size(), 2u);
+  EXPECT_EQ(run.service.asked[1].state.find("obs")->as_object().find("note")->as_string(), "still on");
+  const auto warnings = run.events_of<Event::Warning>();
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_EQ(warnings[1]->message, "shape field `note` was cut from 6 tokens to its cap of 2 (tail)");
+}
+
 struct EndCase {
   std::string name;
   double n;
