@@ -155,10 +155,11 @@ ValueResult Interpreter::call_machine(const ir::Machine& machine, CallArguments 
     return err(type_error("machine `" + machine.name + "` needs the numeric named argument `max`", machine.span));
   }
   if (count_frames(FrameKind::Task, FrameKind::Machine) >= kRecursionLimit) return err(recursed(machine.name));
+  const double steps = *max->second.if_numeric();
   args.named.erase(max);
   Scopes scopes = task_scopes(module_of(ir_, machine.name));
   TRY(bind_params(machine.name, machine.params, scopes, args));
-  return err(type_error("machine `" + machine.name + "` cannot run: state machines are not supported yet"));
+  return enter_machine(machine, std::move(scopes), steps);
 }
 
 Result<Unit, RuntimeError> Interpreter::bind_params(std::string_view unit, const std::vector<ir::DefParam>& params,

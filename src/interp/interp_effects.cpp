@@ -1,5 +1,5 @@
-// The small effects of expressions: `trail`, `now()`, `random()` and `log`; and the places kept for capability
-// verbs and `focus`, which this build refuses with a runtime error.
+// The small effects of expressions: `trail`, `now()`, `random()`, `log` and `focus` (interp_shape.cpp); and the
+// place kept for capability verbs, which this build refuses with a runtime error.
 #include <string>
 #include <utility>
 #include <variant>
@@ -17,10 +17,6 @@ ValueResult Interpreter::call_verb(const runtime::CallTarget& target, std::strin
   return err(runtime::make_runtime_error(
       RuntimeErrorCode::TypeError,
       "`" + name + "." + std::string(verb) + "` cannot be called: capability verbs are not supported yet"));
-}
-
-ValueResult Interpreter::focus(const Value&, std::string_view, double) {
-  return err(runtime::make_runtime_error(RuntimeErrorCode::TypeError, "`focus` is not supported yet"));
 }
 
 ValueResult Interpreter::trail(uint64_t count) {

@@ -283,11 +283,8 @@ Flow Interpreter::exec_shape(Scopes& scopes, const Stmt::Shape& stmt) {
     auto value = eval(field.value, scopes);
     if (!value.ok()) return Flow::interrupt(std::move(value).error());
     if (field.max) {
-      RuntimeError unsupported = runtime::make_runtime_error(
-          RuntimeErrorCode::TypeError,
-          "shape field `" + field.name + "` has a token cap, and token caps are not supported yet", false,
-          field.span);
-      return Flow::interrupt(fail(std::move(unsupported)));
+      value = hold_to_cap(field, std::move(*value), stmt.strict, scopes);
+      if (!value.ok()) return Flow::interrupt(std::move(value).error());
     }
     shaped.insert_or_assign(field.name, std::move(*value));
   }

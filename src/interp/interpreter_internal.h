@@ -108,6 +108,11 @@ RuntimeError paused_in_expression_error();
 // The text before the first "." of `name` when it is "std" or the alias of a module of `ir`; else empty.
 std::string module_of(const ir::Ir& ir, std::string_view name);
 
+enum class CutSide : uint8_t { Head, Tail };
+// The longest head or tail of `text`, in whole characters, that counts at most `cap` tokens; the text itself
+// when it fits.
+std::string cut_to_tokens(std::string_view text, uint64_t cap, CutSide side, const tokens::Tokenizer& tokenizer);
+
 class Interpreter final : public runtime::EffectHost {
  public:
   // Ready for one execution of `task`: the run's cursor, request counter and pending pause are reset.
@@ -151,6 +156,16 @@ class Interpreter final : public runtime::EffectHost {
 
   // ---- the gate (interp_gate.cpp) ----
   Flow exec_gate(Scopes& scopes, const ir::Stmt::Gate& gate);
+
+  // ---- token caps, and `focus` of the effect host (interp_shape.cpp) ----
+  // The value of a field with a `max`, held to it by the field's policy; a cut records a `truncated` warning.
+  Step<Value> hold_to_cap(const ir::ShapeField& field, Value value, bool strict, Scopes& scopes);
+  Result<std::string, RuntimeError> focus_text(std::string text, std::string_view topic, double max);
+
+  // ---- state machines (interp_machine.cpp) ----
+  // Pushes the machine's frame, runs its steps (at most `max`) and pops it; a pause is parked.
+  ValueResult enter_machine(const ir::Machine& machine, Scopes scopes, double max);
+  Step<Value> run_machine(const ir::Machine& machine, Scopes& scopes, double max);
 
   // ---- evaluation ----
   Step<Value> eval(const ir::Expr& expr, Scopes& scopes);

@@ -53,9 +53,6 @@ TEST(Calls, CallErrorsEndTheRun) {
       {"machine_without_max",
        "machine m():\n  initial a\n  state a:\n    on go \"go\" -> b\n  state b done\n\ntask main:\n  o = m()\n",
        RuntimeErrorCode::TypeError, "machine `m` needs the numeric named argument `max`"},
-      {"machine_with_max",
-       "machine m():\n  initial a\n  state a:\n    on go \"go\" -> b\n  state b done\n\ntask main:\n  o = m(max 3)\n",
-       RuntimeErrorCode::TypeError, "machine `m` cannot run: state machines are not supported yet"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
