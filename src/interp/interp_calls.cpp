@@ -18,9 +18,8 @@ RuntimeError type_error(std::string message, const Span& span = {}) {
 }
 
 RuntimeError recursed(std::string_view unit) {
-  return runtime::make_runtime_error(RuntimeErrorCode::RecursionLimit,
-                                     "`" + std::string(unit) + "` recursed past " +
-                                         std::to_string(kRecursionLimit) + " frames");
+  return runtime::make_runtime_error(RuntimeErrorCode::RecursionLimit, "`" + std::string(unit) + "` recursed past " +
+                                                                           std::to_string(kRecursionLimit) + " frames");
 }
 
 template <class Unit>
@@ -87,7 +86,8 @@ ValueResult Interpreter::call_judgment(const ir::Judgment& judgment, CallArgumen
 
   std::vector<zem::NamedJudge> judges;
   judges.reserve(judgment.results.size());
-  for (const ir::JudgmentResult& result : judgment.results) judges.push_back(zem::NamedJudge{result.name, &result.question});
+  for (const ir::JudgmentResult& result : judgment.results)
+    judges.push_back(zem::NamedJudge{result.name, &result.question});
   runtime::Record answers = TRY(ask_judgments(scopes, judges, judgment.params));
 
   size_t bound = 0;
@@ -129,7 +129,8 @@ ValueResult Interpreter::call_def(const ir::Def& def, CallArguments args) {
   std::string module = module_of(ir_, def.name);
   Scopes scopes = task_scopes(module);
   TRY(bind_params(def.name, def.params, scopes, args));
-  frames_.push_back(Frame{FrameKind::Def, std::nullopt, def.name, std::move(module), std::nullopt, frame_counter_++, 0});
+  frames_.push_back(
+      Frame{FrameKind::Def, std::nullopt, def.name, std::move(module), std::nullopt, frame_counter_++, 0});
   Flow flow = exec_block(scopes, def.body);
   frames_.pop_back();
   return call_outcome(std::move(flow));

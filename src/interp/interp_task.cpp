@@ -77,8 +77,8 @@ Step<Unit> Interpreter::push_task_frame(const ir::Task& task, std::string module
   account.thresholds = task.thresholds;
   account.start_ms = now;
   account.has_verify = has_top_level_verify(task.body);
-  frames_.push_back(Frame{FrameKind::Task, std::move(account), task.name, std::move(module), std::nullopt,
-                          frame_counter_++, 0});
+  frames_.push_back(
+      Frame{FrameKind::Task, std::move(account), task.name, std::move(module), std::nullopt, frame_counter_++, 0});
   return Unit{};
 }
 
@@ -113,8 +113,8 @@ Step<Unit> Interpreter::record_end(const Scopes& scopes, const Pause& pause) {
     usage = usage_;
     verified = task_account != nullptr && task_account->verify_passed;
   }
-  auto recorded = journal::expect(
-      run_, Event{Event::End{pause.kind(), collect_outputs(scopes), verified, usage}}, pause.common.source);
+  auto recorded = journal::expect(run_, Event{Event::End{pause.kind(), collect_outputs(scopes), verified, usage}},
+                                  pause.common.source);
   if (!recorded.ok()) return err(fail(std::move(recorded).error()));
   if (run_.recorder) run_.recorder->close();
   return Unit{};
@@ -132,8 +132,8 @@ TaskOutcome Interpreter::run_task() {
   const ir::Task* task = ir_.find_task(task_);
   if (task == nullptr) {
     // Nothing of a task that does not exist goes into the journal or the recording.
-    RuntimeError missing = runtime::make_runtime_error(
-        RuntimeErrorCode::TypeError, "`" + ir_.program + "` declares no task `" + task_ + "`");
+    RuntimeError missing = runtime::make_runtime_error(RuntimeErrorCode::TypeError,
+                                                       "`" + ir_.program + "` declares no task `" + task_ + "`");
     return TaskOutcome{std::nullopt,
                        Pause{pause_common_here(Span{}), Pause::Error{missing.code, missing.message, false}}, usage_};
   }
@@ -190,7 +190,8 @@ TaskOutcome Interpreter::run_task() {
     }
   }
 
-  if (auto checked = check_budget(BudgetKey::Minutes, 0); !checked.ok()) return finish(std::move(checked).error().pause);
+  if (auto checked = check_budget(BudgetKey::Minutes, 0); !checked.ok())
+    return finish(std::move(checked).error().pause);
   auto now = now_ms();
   if (!now.ok()) return finish(std::move(now).error().pause);
   finish_usage(*now);
