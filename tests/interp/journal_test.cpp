@@ -322,6 +322,7 @@ TEST(Journal, APauseIsPassedOnlyOnceTheRunStoppedThereAndWasResumed) {
   Pause waiting{record::PauseCommon{"run_1_1", 0, "main", std::nullopt, kSpan, 0}, Pause::Waiting{"coder", "idle", 0}};
   Pause stopped{record::PauseCommon{"run_1_1", 0, "main", std::nullopt, kSpan, 0}, Pause::Stopped{"halt"}};
   const Event resume{Event::Resume{Resume{Resume::Answer{"yes", std::nullopt}}}};
+  const Event nothing{Event::Resume{Resume{Resume::Nothing{}}}};
   const Event send = call_event("x", Recorded<Value>::full(Value::none()));
   Event send_verb = send;
   std::get<Event::Call>(send_verb.data).verb = "send";
@@ -358,7 +359,7 @@ TEST(Journal, APauseIsPassedOnlyOnceTheRunStoppedThereAndWasResumed) {
       {"waiting_skips_injected_sends",
        waiting,
        waiting,
-       {send_verb, send_verb, resume, now_draw(kStartMs + 20)},
+       {send_verb, send_verb, nothing, now_draw(kStartMs + 20)},
        true,
        PausePassage::Kind::Passed,
        20},

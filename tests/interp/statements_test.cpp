@@ -179,6 +179,19 @@ TEST(Statements, StepsCountTheOutermostLoopOfTheTaskOnly) {
   EXPECT_EQ(outcome.pause.common.step, 3u);
 }
 
+TEST(Statements, TheStepsBudgetPausesAnIterationBeforeItRuns) {
+  TestRun run("program p\nout o\n\ntask main budget steps 2:\n  o = 0\n  loop max 5:\n    o = o + 1\n");
+  TaskOutcome first = run.execute();
+  ASSERT_EQ(first.pause.kind(), PauseKind::Budget) << describe(first.pause);
+  EXPECT_EQ(detail<Pause::Budget>(first.pause).key, record::BudgetKey::Steps);
+  EXPECT_EQ(detail<Pause::Budget>(first.pause).used, 2);
+  EXPECT_EQ(first.pause.common.step, 2u);
+  TaskOutcome second = run.resume(Resume{Resume::Extend{{{record::BudgetKey::Steps, 5}}}});
+  ASSERT_EQ(second.pause.kind(), PauseKind::Done) << describe(second.pause);
+  EXPECT_EQ(detail<Pause::Done>(second.pause).outputs.at("o"), num(5));
+  EXPECT_EQ(detail<Pause::Done>(second.pause).usage.steps, 5u);
+}
+
 TEST(Statements, VerifiedReportsTheVerifyTestAtTheEnd) {
   struct Case {
     std::string name;
