@@ -202,18 +202,16 @@ namespace {
 // Two judgments assigned to one name in a single request group (as IR built by hand can have them): the
 // repeated name closes the group, so each assignment gets the answer to its own question.
 TEST(Judgments, ANameJudgedTwiceInOneGroupIsAskedAgainAtItsSecondAssignment) {
-  TestRun run("program p\nin t: text\nout a\nout b\n\ntask main:\n  a = t feels \"first\"\n  b = a\n"
-              "  a = t feels \"second\"\n",
-              runtime::Record{{"t", Value::text("x")}});
+  TestRun run(
+      "program p\nin t: text\nout a\nout b\n\ntask main:\n  a = t feels \"first\"\n  b = a\n"
+      "  a = t feels \"second\"\n",
+      runtime::Record{{"t", Value::text("x")}});
   std::vector<ir::Stmt>& body = run.run.metadata.ir.tasks.front().body;
   auto judge_of = [&](size_t i) -> ir::Judge& {
     return *std::get<ir::Expr::Judge>(std::get<ir::Stmt::Assign>(body[i].node).value.node).judge;
   };
   judge_of(2).request_group = judge_of(0).request_group;
-  run.service.probs["a"] = 0.1;
-  run.service.on_ask = [&] {
-    if (run.service.asked.size() == 2) run.service.probs["a"] = 0.7;
-  };
+  run.service.by_condition = {{"first", 0.1}, {"second", 0.7}};
   TaskOutcome outcome = run.execute();
   ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
   EXPECT_EQ(run.service.asked.size(), 2u);

@@ -63,6 +63,7 @@ inline zem::Profile test_profile() {
 class ScriptedService final : public zem::ZemService {
  public:
   std::map<std::string, double> probs;
+  std::map<std::string, double> by_condition;  // a `feels` by its condition, before its id
   std::map<std::string, std::string> labels;
   uint64_t tokens = 1000;
   std::optional<double> usd;
@@ -93,7 +94,10 @@ class ScriptedService final : public zem::ZemService {
       } else if (std::holds_alternative<zem::Question::Score>(question.data)) {
         response.answers.emplace_back(zem::ZemAnswer::Score{id, 0, 0.0, 0.7, {{"0", 0.7}, {"1", 0.3}}});
       } else {
-        response.answers.emplace_back(zem::ZemAnswer::Noul{id, probs.count(id) ? probs[id] : 0.9});
+        const auto& noul = std::get<zem::Question::Noul>(question.data);
+        double prob = probs.count(id) ? probs[id] : 0.9;
+        if (by_condition.count(noul.condition)) prob = by_condition[noul.condition];
+        response.answers.emplace_back(zem::ZemAnswer::Noul{id, prob});
       }
     }
     return response;
