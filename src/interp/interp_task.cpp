@@ -25,7 +25,11 @@ std::string module_of(const ir::Ir& ir, std::string_view name) {
 }
 
 Interpreter::Interpreter(RunState& run, std::string task, runtime::Record inputs)
-    : run_(run), ir_(run.ir()), task_(std::move(task)), inputs_(std::move(inputs)), sample_(run.sample()) {
+    : run_(run),
+      ir_(run.ir()),
+      task_(std::move(task)),
+      inputs_(std::make_shared<const runtime::Record>(std::move(inputs))),
+      sample_(run.sample()) {
   journal::begin_execution(run_);
 }
 
@@ -144,7 +148,7 @@ TaskOutcome Interpreter::run_task() {
     bindings.push_back(record::BindingRecord{need.name, std::string(record::need_kind_name(need.kind))});
   }
   auto started = journal::expect(
-      run_, Event{Event::Start{ir_.program, task->name, inputs_, std::move(bindings), ir_.ir_version}}, task->span);
+      run_, Event{Event::Start{ir_.program, task->name, *inputs_, std::move(bindings), ir_.ir_version}}, task->span);
   if (!started.ok()) return finish(fail(std::move(started).error()).pause);
 
   const std::string module = module_of(ir_, task->name);
@@ -164,8 +168,8 @@ TaskOutcome Interpreter::run_task() {
   if (auto aborted = check_abort(); !aborted.ok()) return ended(std::move(aborted).error());
 
   for (const ir::DefParam& param : task->params) {
-    auto input = inputs_.find(param.name);
-    if (input != inputs_.end()) {
+    auto input = inputs_->find(param.name);
+    if (input != inputs_->end()) {
       scopes.define(param.name, input->second);
     } else if (param.default_value) {
       auto value = eval(*param.default_value, scopes);

@@ -202,16 +202,26 @@ class Interpreter final : public runtime::EffectHost {
   ValueResult call_outcome(Flow flow);
   size_t count_frames(FrameKind a, FrameKind b) const;
 
+  // The units of each kind that bear one name: the first of each kind in declaration order.
+  struct Units {
+    const ir::Judgment* judgment = nullptr;
+    const ir::Def* def = nullptr;
+    const ir::Task* task = nullptr;
+    const ir::Machine* machine = nullptr;
+  };
+  const Units* units_named(std::string_view name);
+
   RunState& run_;
   const ir::Ir& ir_;
   std::string task_;
-  runtime::Record inputs_;
+  std::shared_ptr<const runtime::Record> inputs_;  // read by every body this execution runs
   std::vector<Frame> frames_;
   uint64_t frame_counter_ = 0;
   record::Usage usage_;
   Span current_span_;
   std::optional<runtime::Handle> pending_wait_;
   bool sample_ = false;
+  std::unordered_map<std::string_view, Units> units_;  // by name, built at the first call of a unit
 };
 
 }  // namespace dravelin::interp
