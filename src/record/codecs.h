@@ -7,12 +7,12 @@
 #include <utility>
 
 #include "ir/program.h"
+#include "ir/read_json.h"
 #include "ir/write_json.h"
 #include "json/record_form.h"
 #include "json/record_read.h"
 #include "record/capability.h"
 #include "record/event.h"
-#include "record/linked_program.h"
 #include "record/pause.h"
 #include "record/recorded.h"
 #include "record/usage.h"
@@ -153,27 +153,14 @@ struct Codec<runtime::OptionalValue> {
   }
 };
 
-template <>
-struct Codec<syntax::Pos> {
-  static constexpr auto description =
-      fields_of<syntax::Pos>("struct Pos", required("line", &syntax::Pos::line),
-                             required("column", &syntax::Pos::column), required("offset", &syntax::Pos::offset));
-  template <class Out>
-  static void write(Out& out, const syntax::Pos& pos) {
-    ir::write_json(pos, out);
-  }
-  static ReadResult<syntax::Pos> read(const json::Value& value) { return read_record_with(description, value); }
-};
-
+// Spans are the IR's: written and read by the IR's own JSON forms.
 template <>
 struct Codec<syntax::Span> {
-  static constexpr auto description = fields_of<syntax::Span>(
-      "struct Span", required("start", &syntax::Span::start), required("end", &syntax::Span::end));
   template <class Out>
   static void write(Out& out, const syntax::Span& span) {
     ir::write_json(span, out);
   }
-  static ReadResult<syntax::Span> read(const json::Value& value) { return read_record_with(description, value); }
+  static ReadResult<syntax::Span> read(const json::Value& value) { return ir::read_json<syntax::Span>(value); }
 };
 
 template <>
@@ -232,7 +219,7 @@ struct Codec<ir::Ir> {
   static void write(Out& out, const ir::Ir& program) {
     ir::write_json(program, out);
   }
-  static ReadResult<ir::Ir> read(const json::Value& value) { return record::read_linked_program(value); }
+  static ReadResult<ir::Ir> read(const json::Value& value) { return ir::read_ir_json(value); }
 };
 
 // A recorded payload in its three forms: the full payload (wrapped when it would read as a marker), or the

@@ -122,6 +122,10 @@ TEST(DeepPrograms, TheStartLineOfEveryProgramTheCompilerAcceptsLoads) {
     auto read = RecordedEvent::read_line(line);
     ASSERT_TRUE(read.ok()) << read.error();
     EXPECT_EQ(read->event, (Event{Event::Start{"deep", "main", {}, {}, "0.1"}}));
+    // The linked program comes back whole, so the recording can be replayed.
+    ASSERT_TRUE(read->metadata.has_value());
+    EXPECT_TRUE(read->metadata->ir == *program);
+    EXPECT_EQ(read->metadata->profile, profiles.at("zem-1.13.0"));
   }
   // The general reader's limit of 128 levels would refuse the deepest of these lines.
   EXPECT_GT(deepest_line, 128);

@@ -83,6 +83,14 @@ TEST(EventLine, MetadataStandsBetweenTheStampsAndTheEvent) {
   EXPECT_LT(profile, sample);
   EXPECT_EQ(line.find('\n'), std::string::npos);
   EXPECT_EQ(line.find(' '), std::string::npos);
+  // The whole line reads back, metadata included.
+  RecordedEvent expected{"2024-01-02T03:04:05.006Z", "run_7_1", 4, metadata, one_event_of_each_kind().front().event};
+  auto read = RecordedEvent::read_line(line);
+  ASSERT_TRUE(read.ok()) << read.error();
+  EXPECT_EQ(*read, expected);
+  std::string again;
+  read->write_json(again);
+  EXPECT_EQ(again, line);
 }
 
 TEST(EventValueForm, MembersOrderedByKeyAtEveryLevel) {

@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "ir/program.h"
+#include "ir/write_json.h"
+#include "json/writer.h"
 #include "record/recorded_event.h"
 #include "record_test_support.h"
+#include "zem/profile.h"
 
 namespace dravelin::record {
 namespace {
@@ -186,20 +190,45 @@ TEST(LineReader, Acceptances) {
   }
 }
 
-TEST(LineReader, MetadataFaultsAreNotReported) {
-  // Incomplete or unreadable metadata leaves the line without metadata, and the event is read on.
-  const std::vector<std::string> lines = {
-      line(R"("event":"abort","reason":"x","ir":{},"profile":{})"),
-      line(R"("event":"abort","reason":"x","ir":{},"ir":{},"profile":{},"sample":true)"),
-      line(R"("event":"abort","reason":"x","ir":{},"profile":{},"sample":{"seed":-1})"),
+TEST(LineReader, MetadataIsReadWhereverItStandsAndItsFaultsAreNotReported) {
+  const zem::Profile profile = zem::bundled_profiles().at("zem-1.13.0");
+  const std::string ir = json::to_compact(ir::ir_program_to_json_value(ir::Ir::empty_named("p")));
+  const std::string profile_json = json::to_compact(profile.to_json_value());
+  const ExecutionMetadata metadata{ir::Ir::empty_named("p"), profile, Sample{Sample::Seeded{7}}};
+  struct Case {
+    std::string name;
+    std::string entries;
+    bool has_metadata;
   };
-  for (const std::string& text : lines) {
-    auto read = RecordedEvent::read_line(text);
-    ASSERT_TRUE(read.ok()) << text << ": " << read.error();
-    EXPECT_FALSE(read->metadata.has_value());
+  const std::vector<Case> cases = {
+      {"after the event", R"("event":"abort","reason":"x","sample":{"seed":7},"profile":)" + profile_json + R"(,"ir":)" + ir,
+       true},
+      {"on an event other than start", R"("ir":)" + ir + R"(,"profile":)" + profile_json +
+                                           R"(,"sample":{"seed":7},"event":"abort","reason":"x")",
+       true},
+      {"sample missing", R"("event":"abort","reason":"x","ir":)" + ir + R"(,"profile":)" + profile_json, false},
+      {"sample unreadable", R"("event":"abort","reason":"x","sample":{"seed":-1},"profile":)" + profile_json +
+                                R"(,"ir":)" + ir,
+       false},
+      {"ir twice", R"("event":"abort","reason":"x","sample":true,"profile":)" + profile_json + R"(,"ir":)" + ir +
+                       R"(,"ir":)" + ir,
+       false},
+      {"ir unreadable", R"("event":"abort","reason":"x","sample":true,"profile":)" + profile_json + R"(,"ir":{})",
+       false},
+      {"profile unreadable", R"("event":"abort","reason":"x","sample":true,"profile":{},"ir":)" + ir, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto read = RecordedEvent::read_line(line(c.entries));
+    ASSERT_TRUE(read.ok()) << read.error();
     EXPECT_EQ(read->event, Event{Event::Abort{"x"}});
+    EXPECT_EQ(read->metadata.has_value(), c.has_metadata);
+    if (c.has_metadata) {
+      EXPECT_EQ(*read->metadata, metadata);
+    }
   }
-  auto missing = RecordedEvent::read_line(line(R"("ir":{},"profile":{},"sample":false)"));
+  // Valid metadata does not stand in for the event.
+  auto missing = RecordedEvent::read_line(line(R"("ir":)" + ir + R"(,"profile":)" + profile_json + R"(,"sample":false)"));
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().substr(0, missing.error().find(" at")), "missing field `event`");
 }
