@@ -97,7 +97,8 @@ Step<Unit> Interpreter::check_budget(BudgetKey key, double amount) {
     }
     if (!over) {
       const auto& minutes = account.limit(BudgetKey::Minutes);
-      if (minutes && *minutes < account.elapsed_minutes(now)) over.emplace(BudgetKey::Minutes, account.elapsed_minutes(now));
+      if (minutes && *minutes < account.elapsed_minutes(now))
+        over.emplace(BudgetKey::Minutes, account.elapsed_minutes(now));
     }
     if (!over) continue;
 

@@ -18,52 +18,57 @@ RuntimeError type_error(std::string message, const Span& span = {}) {
 }
 
 RuntimeError recursed(std::string_view unit) {
-  return runtime::make_runtime_error(RuntimeErrorCode::RecursionLimit,
-                                     "`" + std::string(unit) + "` recursed past " +
-                                         std::to_string(kRecursionLimit) + " frames");
-}
-
-template <class Unit>
-const Unit* first_named(const std::vector<Unit>& units, std::string_view name) {
-  for (const Unit& unit : units) {
-    if (unit.name == name) return &unit;
-  }
-  return nullptr;
+  return runtime::make_runtime_error(RuntimeErrorCode::RecursionLimit, "`" + std::string(unit) + "` recursed past " +
+                                                                           std::to_string(kRecursionLimit) + " frames");
 }
 
 }  // namespace
 
+const Interpreter::Units* Interpreter::units_named(std::string_view name) {
+  if (units_.empty()) {
+    const auto index = [&](const auto& units, auto member) {
+      for (const auto& unit : units) {
+        auto& slot = units_[unit.name].*member;
+        if (slot == nullptr) slot = &unit;
+      }
+    };
+    index(ir_.judgments, &Units::judgment);
+    index(ir_.defs, &Units::def);
+    index(ir_.tasks, &Units::task);
+    index(ir_.machines, &Units::machine);
+  }
+  auto found = units_.find(name);
+  return found == units_.end() ? nullptr : &found->second;
+}
+
 ValueResult Interpreter::call(std::string_view callee, CallArguments args) {
   // The candidates, in order: the calling module's own unit, the name as written, then the prelude's.
-  std::vector<std::string> candidates;
   const bool qualified = callee.find('.') != std::string_view::npos;
-  if (!frames_.empty() && !innermost_frame().module.empty() && !qualified) {
-    candidates.push_back(innermost_frame().module + "." + std::string(callee));
+  const Units* units = nullptr;
+  std::string candidate;
+  if (!qualified && !frames_.empty() && !innermost_frame().module.empty()) {
+    candidate = innermost_frame().module + "." + std::string(callee);
+    units = units_named(candidate);
   }
-  candidates.emplace_back(callee);
-  if (!qualified) {
-    candidates.push_back("std." + std::string(callee));
-  } else if (callee.substr(0, 4) == "std.") {
-    candidates.emplace_back(callee.substr(4));
+  if (units == nullptr) units = units_named(callee);
+  if (units == nullptr && !qualified) {
+    candidate = "std." + std::string(callee);
+    units = units_named(candidate);
+  } else if (units == nullptr && callee.substr(0, 4) == "std.") {
+    units = units_named(callee.substr(4));
+  }
+  if (units == nullptr) {
+    return err(type_error("`" + std::string(callee) + "` is not a def, judgment, task or machine of this program"));
   }
 
   // A call runs statements of its own; the caller's statement is the current one again afterwards.
   const Span caller_span = current_span_;
-  auto restore = [&](ValueResult result) {
-    current_span_ = caller_span;
-    return result;
-  };
-  for (const std::string& name : candidates) {
-    if (const ir::Judgment* judgment = first_named(ir_.judgments, name)) {
-      return restore(call_judgment(*judgment, std::move(args)));
-    }
-    if (const ir::Def* def = first_named(ir_.defs, name)) return restore(call_def(*def, std::move(args)));
-    if (const ir::Task* task = first_named(ir_.tasks, name)) return restore(call_task(*task, std::move(args)));
-    if (const ir::Machine* machine = first_named(ir_.machines, name)) {
-      return restore(call_machine(*machine, std::move(args)));
-    }
-  }
-  return err(type_error("`" + std::string(callee) + "` is not a def, judgment, task or machine of this program"));
+  ValueResult result = units->judgment != nullptr ? call_judgment(*units->judgment, std::move(args))
+                       : units->def != nullptr    ? call_def(*units->def, std::move(args))
+                       : units->task != nullptr   ? call_task(*units->task, std::move(args))
+                                                  : call_machine(*units->machine, std::move(args));
+  current_span_ = caller_span;
+  return result;
 }
 
 ValueResult Interpreter::call_judgment(const ir::Judgment& judgment, CallArguments args) {
@@ -87,7 +92,8 @@ ValueResult Interpreter::call_judgment(const ir::Judgment& judgment, CallArgumen
 
   std::vector<zem::NamedJudge> judges;
   judges.reserve(judgment.results.size());
-  for (const ir::JudgmentResult& result : judgment.results) judges.push_back(zem::NamedJudge{result.name, &result.question});
+  for (const ir::JudgmentResult& result : judgment.results)
+    judges.push_back(zem::NamedJudge{result.name, &result.question});
   runtime::Record answers = TRY(ask_judgments(scopes, judges, judgment.params));
 
   size_t bound = 0;
@@ -129,7 +135,8 @@ ValueResult Interpreter::call_def(const ir::Def& def, CallArguments args) {
   std::string module = module_of(ir_, def.name);
   Scopes scopes = task_scopes(module);
   TRY(bind_params(def.name, def.params, scopes, args));
-  frames_.push_back(Frame{FrameKind::Def, std::nullopt, def.name, std::move(module), std::nullopt, frame_counter_++, 0});
+  frames_.push_back(
+      Frame{FrameKind::Def, std::nullopt, def.name, std::move(module), std::nullopt, frame_counter_++, 0});
   Flow flow = exec_block(scopes, def.body);
   frames_.pop_back();
   return call_outcome(std::move(flow));

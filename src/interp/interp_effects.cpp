@@ -12,8 +12,8 @@ using record::Event;
 using runtime::RuntimeErrorCode;
 
 ValueResult Interpreter::call_verb(const runtime::CallTarget& target, std::string_view verb, runtime::CallArguments) {
-  const std::string name =
-      std::holds_alternative<std::string>(target) ? std::get<std::string>(target) : std::get<runtime::Handle>(target).capability;
+  const std::string name = std::holds_alternative<std::string>(target) ? std::get<std::string>(target)
+                                                                       : std::get<runtime::Handle>(target).capability;
   return err(runtime::make_runtime_error(
       RuntimeErrorCode::TypeError,
       "`" + name + "." + std::string(verb) + "` cannot be called: capability verbs are not supported yet"));

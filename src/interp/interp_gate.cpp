@@ -67,8 +67,9 @@ Flow Interpreter::exec_gate(Scopes& scopes, const ir::Stmt::Gate& gate) {
       case Verdict::Confirm: {
         runtime::Record context{{"risk", Value::number(*risk)}, {"confidence", Value::number(*confidence)}};
         if (done) context.emplace("done", Value::number(*done));
-        auto resume = raise_pause(Pause{pause_common_here(gate.span),
-                                        Pause::Confirm{"Gate asked for confirmation", {"yes", "no"}, std::move(context)}});
+        auto resume =
+            raise_pause(Pause{pause_common_here(gate.span),
+                              Pause::Confirm{"Gate asked for confirmation", {"yes", "no"}, std::move(context)}});
         if (!resume.ok()) return Flow::interrupt(std::move(resume).error());
         const auto* answer = std::get_if<record::Resume::Answer>(&resume->data);
         if (answer == nullptr || answer->answer != "yes") {
@@ -78,7 +79,8 @@ Flow Interpreter::exec_gate(Scopes& scopes, const ir::Stmt::Gate& gate) {
       }
       case Verdict::Escalate: {
         runtime::Record context{{"risk", Value::number(*risk)}, {"confidence", Value::number(*confidence)}};
-        auto resume = raise_pause(Pause{pause_common_here(gate.span), Pause::Escalate{"Gate escalated", std::move(context)}});
+        auto resume =
+            raise_pause(Pause{pause_common_here(gate.span), Pause::Escalate{"Gate escalated", std::move(context)}});
         if (!resume.ok()) return Flow::interrupt(std::move(resume).error());
         break;
       }

@@ -44,9 +44,9 @@ Step<bool> Interpreter::truthy(const ir::Expr& expr, Scopes& scopes) {
 Step<double> Interpreter::eval_number(const ir::Expr& expr, Scopes& scopes, std::string_view what) {
   const Value value = TRY(eval(expr, scopes));
   if (const auto number = value.if_numeric()) return *number;
-  return err(fail(runtime::make_runtime_error(
-      RuntimeErrorCode::TypeError,
-      "expected a number for " + std::string(what) + ", got " + std::string(value.type_word()))));
+  return err(
+      fail(runtime::make_runtime_error(RuntimeErrorCode::TypeError, "expected a number for " + std::string(what) +
+                                                                        ", got " + std::string(value.type_word()))));
 }
 
 // ---- blocks ----
@@ -130,8 +130,7 @@ Flow Interpreter::exec_assign(Scopes& scopes, const Stmt::Assign& assign) {
 
 // Judgments assigned in one request group of a block are asked in one request plan when the first of them is
 // reached; the later ones take their values from the block's cache.
-Flow Interpreter::exec_judgment_assign(Scopes& scopes, const std::vector<Stmt>& body, size_t index,
-                                       BatchCache& cache) {
+Flow Interpreter::exec_judgment_assign(Scopes& scopes, const std::vector<Stmt>& body, size_t index, BatchCache& cache) {
   const auto& assign = std::get<Stmt::Assign>(body[index].node);
   const uint32_t group = judgment_of(body[index])->request_group;
   if (auto cached = cache.find(group); cached != cache.end()) {

@@ -25,7 +25,11 @@ std::string module_of(const ir::Ir& ir, std::string_view name) {
 }
 
 Interpreter::Interpreter(RunState& run, std::string task, runtime::Record inputs)
-    : run_(run), ir_(run.ir()), task_(std::move(task)), inputs_(std::move(inputs)), sample_(run.sample()) {
+    : run_(run),
+      ir_(run.ir()),
+      task_(std::move(task)),
+      inputs_(std::make_shared<const runtime::Record>(std::move(inputs))),
+      sample_(run.sample()) {
   journal::begin_execution(run_);
 }
 
@@ -77,8 +81,8 @@ Step<Unit> Interpreter::push_task_frame(const ir::Task& task, std::string module
   account.thresholds = task.thresholds;
   account.start_ms = now;
   account.has_verify = has_top_level_verify(task.body);
-  frames_.push_back(Frame{FrameKind::Task, std::move(account), task.name, std::move(module), std::nullopt,
-                          frame_counter_++, 0});
+  frames_.push_back(
+      Frame{FrameKind::Task, std::move(account), task.name, std::move(module), std::nullopt, frame_counter_++, 0});
   return Unit{};
 }
 
@@ -113,8 +117,8 @@ Step<Unit> Interpreter::record_end(const Scopes& scopes, const Pause& pause) {
     usage = usage_;
     verified = task_account != nullptr && task_account->verify_passed;
   }
-  auto recorded = journal::expect(
-      run_, Event{Event::End{pause.kind(), collect_outputs(scopes), verified, usage}}, pause.common.source);
+  auto recorded = journal::expect(run_, Event{Event::End{pause.kind(), collect_outputs(scopes), verified, usage}},
+                                  pause.common.source);
   if (!recorded.ok()) return err(fail(std::move(recorded).error()));
   if (run_.recorder) run_.recorder->close();
   return Unit{};
@@ -132,8 +136,8 @@ TaskOutcome Interpreter::run_task() {
   const ir::Task* task = ir_.find_task(task_);
   if (task == nullptr) {
     // Nothing of a task that does not exist goes into the journal or the recording.
-    RuntimeError missing = runtime::make_runtime_error(
-        RuntimeErrorCode::TypeError, "`" + ir_.program + "` declares no task `" + task_ + "`");
+    RuntimeError missing = runtime::make_runtime_error(RuntimeErrorCode::TypeError,
+                                                       "`" + ir_.program + "` declares no task `" + task_ + "`");
     return TaskOutcome{std::nullopt,
                        Pause{pause_common_here(Span{}), Pause::Error{missing.code, missing.message, false}}, usage_};
   }
@@ -144,7 +148,7 @@ TaskOutcome Interpreter::run_task() {
     bindings.push_back(record::BindingRecord{need.name, std::string(record::need_kind_name(need.kind))});
   }
   auto started = journal::expect(
-      run_, Event{Event::Start{ir_.program, task->name, inputs_, std::move(bindings), ir_.ir_version}}, task->span);
+      run_, Event{Event::Start{ir_.program, task->name, *inputs_, std::move(bindings), ir_.ir_version}}, task->span);
   if (!started.ok()) return finish(fail(std::move(started).error()).pause);
 
   const std::string module = module_of(ir_, task->name);
@@ -164,8 +168,8 @@ TaskOutcome Interpreter::run_task() {
   if (auto aborted = check_abort(); !aborted.ok()) return ended(std::move(aborted).error());
 
   for (const ir::DefParam& param : task->params) {
-    auto input = inputs_.find(param.name);
-    if (input != inputs_.end()) {
+    auto input = inputs_->find(param.name);
+    if (input != inputs_->end()) {
       scopes.define(param.name, input->second);
     } else if (param.default_value) {
       auto value = eval(*param.default_value, scopes);
@@ -190,7 +194,8 @@ TaskOutcome Interpreter::run_task() {
     }
   }
 
-  if (auto checked = check_budget(BudgetKey::Minutes, 0); !checked.ok()) return finish(std::move(checked).error().pause);
+  if (auto checked = check_budget(BudgetKey::Minutes, 0); !checked.ok())
+    return finish(std::move(checked).error().pause);
   auto now = now_ms();
   if (!now.ok()) return finish(std::move(now).error().pause);
   finish_usage(*now);

@@ -44,8 +44,7 @@ TaskOutcome execute_task(RunState& run, std::string task, runtime::Record inputs
 // the innermost scope of `scopes` as the lines reach them (and stay bound), and the entries the lines produce
 // are returned in order. A judgment asked inside a line goes to `service`. A failure, or a pause the lines
 // raise, is returned as a runtime error.
-Result<std::vector<runtime::JudgmentLogEntry>, RuntimeError> run_judgment(const ir::Ir& ir,
-                                                                          const zem::Profile& profile,
+Result<std::vector<runtime::JudgmentLogEntry>, RuntimeError> run_judgment(const ir::Ir& ir, const zem::Profile& profile,
                                                                           zem::ZemService& service,
                                                                           const ir::Judgment& judgment,
                                                                           runtime::Scopes& scopes,

@@ -73,10 +73,10 @@ struct BudgetAccount {
   uint64_t start_ms = 0;   // the clock reading when the frame was pushed
   uint64_t paused_ms = 0;  // time spent paused since then
   uint64_t next_step = 1;
-  bool has_verify = false;     // the task body holds a top-level `until verify(...)`
+  bool has_verify = false;  // the task body holds a top-level `until verify(...)`
   bool verify_started = false;
   bool verify_passed = false;
-  bool done_reached = false;   // a gate's `done` reached the `done` threshold
+  bool done_reached = false;  // a gate's `done` reached the `done` threshold
 
   std::optional<double>& limit(BudgetKey key) { return limits[static_cast<size_t>(key)]; }
   const std::optional<double>& limit(BudgetKey key) const { return limits[static_cast<size_t>(key)]; }
@@ -90,7 +90,7 @@ struct Frame {
   FrameKind kind = FrameKind::Task;
   std::optional<BudgetAccount> account;  // task and machine frames only
   std::string name;
-  std::string module;               // "std", a `use` alias, or empty
+  std::string module;                // "std", a `use` alias, or empty
   std::optional<std::string> state;  // the current state of a machine frame
   uint64_t id = 0;
   uint32_t loop_depth = 0;  // loops open in this frame
@@ -128,8 +128,7 @@ class Interpreter final : public runtime::EffectHost {
   // The effect host (interp_effects.cpp, interp_judgments.cpp, interp_calls.cpp).
   ValueResult judge(const ir::Judge& judge, Scopes& scopes) override;
   ValueResult call(std::string_view callee, runtime::CallArguments args) override;
-  ValueResult call_verb(const runtime::CallTarget& target, std::string_view verb,
-                        runtime::CallArguments args) override;
+  ValueResult call_verb(const runtime::CallTarget& target, std::string_view verb, runtime::CallArguments args) override;
   ValueResult focus(const Value& text, std::string_view purpose, double max) override;
   ValueResult trail(uint64_t count) override;
   Result<std::string, RuntimeError> now() override;
@@ -212,23 +211,32 @@ class Interpreter final : public runtime::EffectHost {
   ValueResult call_def(const ir::Def& def, runtime::CallArguments args);
   ValueResult call_task(const ir::Task& task, runtime::CallArguments args);
   ValueResult call_machine(const ir::Machine& machine, runtime::CallArguments args);
-  Result<Unit, RuntimeError> bind_params(std::string_view unit, const std::vector<ir::DefParam>& params,
-                                         Scopes& scopes, runtime::CallArguments& args);
+  Result<Unit, RuntimeError> bind_params(std::string_view unit, const std::vector<ir::DefParam>& params, Scopes& scopes,
+                                         runtime::CallArguments& args);
   // The outcome of a called unit's body, its frame already popped.
   ValueResult call_outcome(Flow flow);
   size_t count_frames(FrameKind a, FrameKind b) const;
 
+  // The units of each kind that bear one name: the first of each kind in declaration order.
+  struct Units {
+    const ir::Judgment* judgment = nullptr;
+    const ir::Def* def = nullptr;
+    const ir::Task* task = nullptr;
+    const ir::Machine* machine = nullptr;
+  };
+  const Units* units_named(std::string_view name);
+
   RunState& run_;
   const ir::Ir& ir_;
   std::string task_;
-  runtime::Record inputs_;
+  std::shared_ptr<const runtime::Record> inputs_;  // read by every body this execution runs
   std::vector<Frame> frames_;
   uint64_t frame_counter_ = 0;
   record::Usage usage_;
   Span current_span_;
   std::optional<runtime::Handle> pending_wait_;
   bool sample_ = false;
-
+  std::unordered_map<std::string_view, Units> units_;  // by name, built at the first call of a unit
 };
 
 }  // namespace dravelin::interp

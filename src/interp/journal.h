@@ -51,11 +51,11 @@ struct Journal {
   // A recording is being replayed strictly: nothing may go live. Set by the replay set-up; cleared when a new
   // resume payload is recorded and when the host cancels the replay.
   bool replaying = false;
-  std::optional<uint64_t> paused_at;       // the pause event at which the run is stopped
-  std::optional<uint64_t> surfaced_until;  // the furthest pause event at which the run has stopped so far
-  uint64_t next_seq = 0;                   // the seq of the next pushed event
-  uint64_t byte_offset = 0;                // bytes of the pushed events' lines, each with its line feed
-  uint64_t request_counter = 0;            // model-service requests of the current execution
+  std::optional<uint64_t> paused_at;        // the pause event at which the run is stopped
+  std::optional<uint64_t> surfaced_until;   // the furthest pause event at which the run has stopped so far
+  uint64_t next_seq = 0;                    // the seq of the next pushed event
+  uint64_t byte_offset = 0;                 // bytes of the pushed events' lines, each with its line feed
+  uint64_t request_counter = 0;             // model-service requests of the current execution
   zem::Xoshiro256StarStar::State random{};  // the run's xoshiro256** state, seeded at set-up
   // Every pushed event with its stamp, in push order, until a host takes them.
   std::vector<record::RecordedEvent> stamped;
@@ -87,7 +87,7 @@ struct PausePassage {
     Passed,   // the pause was resumed: go on with the payload
   };
   Kind kind = Kind::Stop;
-  record::Resume resume;  // Passed only
+  record::Resume resume;   // Passed only
   uint64_t paused_ms = 0;  // Passed only: how long the run stood at the pause
 };
 
@@ -111,8 +111,7 @@ void cut_before_next_push(RunState& run, uint64_t at);
 Result<bool, RuntimeError> check_abort(RunState& run, const Span& span);
 
 // The recorded failure of an earlier attempt at the same effect, served again.
-Result<std::optional<RuntimeError>, RuntimeError> take_effect_error(RunState& run,
-                                                                    record::EffectOperation operation,
+Result<std::optional<RuntimeError>, RuntimeError> take_effect_error(RunState& run, record::EffectOperation operation,
                                                                     const record::EffectIdentity& identity,
                                                                     const Span& span);
 

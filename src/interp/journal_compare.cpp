@@ -110,8 +110,7 @@ std::string describe_recorded_event(const Event& event) {
         } else if constexpr (std::is_same_v<E, Event::Observe>) {
           return "an observation of " + backticked(e.capability);
         } else if constexpr (std::is_same_v<E, Event::EffectError>) {
-          return "a failed " + backticked(record::effect_operation_display_name(e.operation)) +
-                 " external attempt";
+          return "a failed " + backticked(record::effect_operation_display_name(e.operation)) + " external attempt";
         } else if constexpr (std::is_same_v<E, Event::Draw>) {
           return e.kind == record::DrawKind::Random ? "a random draw" : "a clock reading";
         } else if constexpr (std::is_same_v<E, Event::Warning>) {

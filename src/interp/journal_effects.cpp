@@ -55,10 +55,10 @@ RuntimeError not_bound(std::string_view capability, const Span& span) {
 }
 
 // Records the failure of a live attempt and returns it, with the attempt's span.
-Err<RuntimeError> record_failure(RunState& run, EffectOperation operation, EffectIdentity identity,
-                                 RuntimeError error, const Span& span) {
-  auto pushed = push(run, Event{Event::EffectError{operation, std::move(identity), error.code, error.message,
-                                                   error.retryable, span}});
+Err<RuntimeError> record_failure(RunState& run, EffectOperation operation, EffectIdentity identity, RuntimeError error,
+                                 const Span& span) {
+  auto pushed = push(
+      run, Event{Event::EffectError{operation, std::move(identity), error.code, error.message, error.retryable, span}});
   if (!pushed.ok()) return err(std::move(pushed).error());
   error.span = span;
   return err(std::move(error));
@@ -70,9 +70,9 @@ record::CapabilityHost* host_of(RunState& run, std::string_view capability) {
 }
 
 // A recorded failure of this very attempt, served again.
-#define DRAVELIN_SERVE_RECORDED_FAILURE(run, operation, identity, span)                  \
+#define DRAVELIN_SERVE_RECORDED_FAILURE(run, operation, identity, span)                   \
   if (auto recorded = TRY(take_effect_error(run, operation, identity, span)); recorded) { \
-    return err(std::move(*recorded));                                                    \
+    return err(std::move(*recorded));                                                     \
   }
 
 }  // namespace
@@ -117,7 +117,8 @@ Result<zem::ZemResponse, RuntimeError> request(RunState& run, const zem::Request
     run.service = std::move(*built);
   }
   auto asked = run.service->ask(group);
-  if (!asked.ok()) return record_failure(run, EffectOperation::Request, identity, zem::to_runtime_error(asked.error()), span);
+  if (!asked.ok())
+    return record_failure(run, EffectOperation::Request, identity, zem::to_runtime_error(asked.error()), span);
   zem::ZemResponse response = std::move(*asked);
   TRY(push(run, Event{Event::Answers{id, response.answers, zem::ZemUsage{response.tokens, response.usd},
                                      response.latency_ms, sampled}}));
@@ -139,8 +140,7 @@ Result<Value, RuntimeError> call(RunState& run, std::string_view capability, std
     if (called->capability != capability || called->verb != verb || !values_match(called->args, args_value)) {
       return diverged(run,
                       "the call `" + name + "` with arguments " + runtime::debug_string(args_value) + ", not `" +
-                          called->capability + "." + called->verb + "` with " +
-                          runtime::debug_string(called->args),
+                          called->capability + "." + called->verb + "` with " + runtime::debug_string(called->args),
                       span);
     }
     const Value* result = called->result.if_full();
@@ -199,9 +199,8 @@ Result<Generation, RuntimeError> generate(RunState& run, std::string_view capabi
     DRAVELIN_SERVE_RECORDED_FAILURE(run, EffectOperation::Generate, identity, span);
     const Event* at = j.at_cursor();
     const auto* generated = at != nullptr ? std::get_if<Event::Generate>(&at->data) : nullptr;
-    const bool same_using =
-        generated != nullptr && generated->using_value.has_value() == using_value.has_value() &&
-        (!using_value.has_value() || values_match(*generated->using_value, *using_value));
+    const bool same_using = generated != nullptr && generated->using_value.has_value() == using_value.has_value() &&
+                            (!using_value.has_value() || values_match(*generated->using_value, *using_value));
     if (generated == nullptr || generated->capability != capability || generated->instruction != instruction ||
         !same_using) {
       return diverged(run, "a generation by `" + std::string(capability) + "`", span);
@@ -224,8 +223,8 @@ Result<Generation, RuntimeError> generate(RunState& run, std::string_view capabi
   if (using_value.has_value()) using_value->append_text(counted);
   counted += output;
   const uint64_t tokens = run.tokenizer->count(counted);
-  TRY(push(run, Event{Event::Generate{std::string(capability), std::string(instruction), std::move(using_value),
-                                      output, zem::ZemUsage{tokens, std::nullopt}}}));
+  TRY(push(run, Event{Event::Generate{std::string(capability), std::string(instruction), std::move(using_value), output,
+                                      zem::ZemUsage{tokens, std::nullopt}}}));
   return Generation{std::move(output), std::nullopt, tokens};
 }
 

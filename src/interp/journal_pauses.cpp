@@ -89,9 +89,9 @@ Result<PausePassage, RuntimeError> pause(RunState& run, record::Pause raised) {
   const auto* recorded = at != nullptr ? std::get_if<Event::Pause>(&at->data) : nullptr;
   if (recorded == nullptr) return diverged(run, "a `" + pause_word(raised) + "` pause", span);
   if (!pauses_match(recorded->payload, raised)) {
-    return diverged(run, "the same `" + pause_word(raised) + "` pause, not the recorded `" +
-                             pause_word(recorded->payload) + "`",
-                    span);
+    return diverged(
+        run, "the same `" + pause_word(raised) + "` pause, not the recorded `" + pause_word(recorded->payload) + "`",
+        span);
   }
   const uint64_t u = j.cursor++;
   const auto stop_here = [&](bool surfaced) {

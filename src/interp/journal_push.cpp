@@ -104,10 +104,9 @@ Result<Unit, RuntimeError> expect(RunState& run, Event event, const Span& span) 
     return Unit{};
   }
   if (const auto* log = std::get_if<Event::Log>(&event.data)) {
-    return diverged(run,
-                    "the same `" + std::string(record::log_level_name(log->level)) +
-                        "` log (level, message and fields)",
-                    span);
+    return diverged(
+        run, "the same `" + std::string(record::log_level_name(log->level)) + "` log (level, message and fields)",
+        span);
   }
   return diverged(run, "`" + describe_recorded_event(event) + "`", span);
 }

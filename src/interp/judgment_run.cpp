@@ -55,8 +55,7 @@ Result<Unit, RuntimeError> Interpreter::run_judgment_logs(const ir::Judgment& ju
   return Unit{};
 }
 
-Result<std::vector<runtime::JudgmentLogEntry>, RuntimeError> run_judgment(const ir::Ir& ir,
-                                                                          const zem::Profile& profile,
+Result<std::vector<runtime::JudgmentLogEntry>, RuntimeError> run_judgment(const ir::Ir& ir, const zem::Profile& profile,
                                                                           zem::ZemService& service,
                                                                           const ir::Judgment& judgment,
                                                                           runtime::Scopes& scopes,

@@ -142,6 +142,16 @@ ValueResult eval_field(EvalContext& context, const Expr::Field& field, Scopes& s
 }
 
 ValueResult eval_index(EvalContext& context, const Expr::Index& index, Scopes& scopes) {
+  // An element of a variable's list or record is read in place, as a field is: `xs[1]` need not copy `xs`.
+  if (const auto* name = std::get_if<Expr::Name>(&index.target->node)) {
+    if (const Value* bound = scopes.lookup(name->name)) {
+      ValueResult key = eval_expr(context, *index.index, scopes);
+      if (!key.ok()) return key;
+      // Looked up again: evaluating the key may push frames, and the first pointer is not kept across that.
+      bound = scopes.lookup(name->name);
+      if (bound != nullptr) return element_of(*bound, *key, index);
+    }
+  }
   ValueResult target = eval_expr(context, *index.target, scopes);
   if (!target.ok()) return target;
   ValueResult key = eval_expr(context, *index.index, scopes);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -104,6 +105,8 @@ class Scopes {
   // One empty frame, no inputs, no capabilities.
   Scopes();
   explicit Scopes(Frame inputs);
+  // Inputs shared with other scopes (a run's inputs, read by every body it executes) instead of copied.
+  explicit Scopes(std::shared_ptr<const Frame> inputs);
 
   // Replaces the capability set by these names.
   Scopes& with_capabilities(const std::vector<std::string>& names);
@@ -127,12 +130,12 @@ class Scopes {
   bool is_capability(std::string_view name) const { return capabilities_.count(name) != 0; }
 
   const std::vector<Frame>& frames() const { return frames_; }
-  const Frame& inputs() const { return inputs_; }
+  const Frame& inputs() const { return *inputs_; }
   const std::set<std::string, std::less<>>& capabilities() const { return capabilities_; }
 
  private:
   std::vector<Frame> frames_;
-  Frame inputs_;
+  std::shared_ptr<const Frame> inputs_;  // never null
   std::set<std::string, std::less<>> capabilities_;
 };
 

@@ -12,9 +12,21 @@ RuntimeError scope_error(std::string message) {
 
 }  // namespace
 
-Scopes::Scopes() : frames_(1) {}
+namespace {
 
-Scopes::Scopes(Frame inputs) : frames_(1), inputs_(std::move(inputs)) {}
+const std::shared_ptr<const Scopes::Frame>& no_inputs() {
+  static const auto empty = std::make_shared<const Scopes::Frame>();
+  return empty;
+}
+
+}  // namespace
+
+Scopes::Scopes() : frames_(1), inputs_(no_inputs()) {}
+
+Scopes::Scopes(Frame inputs) : frames_(1), inputs_(std::make_shared<const Frame>(std::move(inputs))) {}
+
+Scopes::Scopes(std::shared_ptr<const Frame> inputs)
+    : frames_(1), inputs_(inputs ? std::move(inputs) : no_inputs()) {}
 
 Scopes& Scopes::with_capabilities(const std::vector<std::string>& names) {
   capabilities_ = std::set<std::string, std::less<>>(names.begin(), names.end());
@@ -26,8 +38,8 @@ const Value* Scopes::lookup(std::string_view name) const {
     auto it = frame->find(name);
     if (it != frame->end()) return &it->second;
   }
-  auto it = inputs_.find(name);
-  return it != inputs_.end() ? &it->second : nullptr;
+  auto it = inputs_->find(name);
+  return it != inputs_->end() ? &it->second : nullptr;
 }
 
 void Scopes::define(std::string name, Value value) {
@@ -53,7 +65,7 @@ Result<Unit, RuntimeError> Scopes::assign_path(std::string_view root, const std:
     if (it != frame->end()) current = &it->second;
   }
   if (current == nullptr) {
-    if (inputs_.count(root) != 0) return err(scope_error("input `" + std::string(root) + "` is read-only"));
+    if (inputs_->count(root) != 0) return err(scope_error("input `" + std::string(root) + "` is read-only"));
     return err(scope_error("`" + std::string(root) + "` is not a variable"));
   }
   if (path.empty()) return err(scope_error("a field assignment needs a field"));

@@ -72,8 +72,9 @@ TEST(Calls, ADefWithoutReturnGivesNoneAndItsLoopsCostNoSteps) {
 }
 
 TEST(Calls, PreludeUnitsAreFoundByTheirBareNames) {
-  TestRun run("program p\nout o\n\ntask main:\n  o = repeats([{action: \"a\", target: \"t\", args: \"x\"}, "
-              "{action: \"a\", target: \"t\", args: \"x\"}])\n");
+  TestRun run(
+      "program p\nout o\n\ntask main:\n  o = repeats([{action: \"a\", target: \"t\", args: \"x\"}, "
+      "{action: \"a\", target: \"t\", args: \"x\"}])\n");
   TaskOutcome outcome = run_main(run);
   ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
   EXPECT_EQ(detail<Pause::Done>(outcome.pause).outputs.at("o"), num(2));
@@ -82,9 +83,10 @@ TEST(Calls, PreludeUnitsAreFoundByTheirBareNames) {
 // A called task runs under its own budget and thresholds: its pauses carry its own name, and extending its
 // limit leaves the caller's alone.
 TEST(Calls, ACalledTaskPausesOnItsOwnBudget) {
-  TestRun run("program p\nin t: text\nout o\n\ntask inner budget calls 1:\n  loop max 2:\n    a = t feels \"x\"\n"
-              "  return 2\n\ntask main budget calls 5:\n  o = inner()\n",
-              runtime::Record{{"t", Value::text("x")}});
+  TestRun run(
+      "program p\nin t: text\nout o\n\ntask inner budget calls 1:\n  loop max 2:\n    a = t feels \"x\"\n"
+      "  return 2\n\ntask main budget calls 5:\n  o = inner()\n",
+      runtime::Record{{"t", Value::text("x")}});
   TaskOutcome first = run_main(run);
   ASSERT_EQ(first.pause.kind(), PauseKind::Budget) << describe(first.pause);
   EXPECT_EQ(first.pause.common.task, "inner");
@@ -104,9 +106,10 @@ TEST(Calls, DefsAndTasksRecursePastTheLimitWithAnError) {
     double allowed;  // the deepest depth that succeeds
   };
   const std::vector<Case> cases = {
-      {"def", "def down(n):\n  if n <= 1:\n    return 1\n  return 1 + down(n - 1)\n\ntask main:\n  o = down(depth)\n", 64},
-      {"task",
-       "task down(n):\n  if n <= 1:\n    return 1\n  return 1 + down(n - 1)\n\ntask main:\n  o = down(depth)\n", 63},
+      {"def", "def down(n):\n  if n <= 1:\n    return 1\n  return 1 + down(n - 1)\n\ntask main:\n  o = down(depth)\n",
+       64},
+      {"task", "task down(n):\n  if n <= 1:\n    return 1\n  return 1 + down(n - 1)\n\ntask main:\n  o = down(depth)\n",
+       63},
       // Both limits at once: sixty-four def frames above the sixty-four task frames.
       {"defs_over_the_deepest_task",
        "def deep(n):\n  if n <= 1:\n    return 1\n  return 1 + deep(n - 1)\n\n"

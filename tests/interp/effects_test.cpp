@@ -16,8 +16,9 @@ using namespace testing;  // NOLINT
 using Strings = std::vector<std::string>;
 
 TEST(Effects, LogRecordsItsLevelMessageFieldsAndTheTaskLabel) {
-  TestRun run("program p\nout o\n\ndef note(x):\n  log debug \"in def {x}\"\n  return x\n\n"
-              "task main:\n  x = 3\n  o = log warn \"saw {x}\" {x, double: x * 2}\n  y = note(1)\n");
+  TestRun run(
+      "program p\nout o\n\ndef note(x):\n  log debug \"in def {x}\"\n  return x\n\n"
+      "task main:\n  x = 3\n  o = log warn \"saw {x}\" {x, double: x * 2}\n  y = note(1)\n");
   TaskOutcome outcome = run.execute();
   ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
   // A `log` evaluates to the value it logged.
@@ -77,9 +78,10 @@ TEST(Effects, CapabilityVerbsAreRefusedWithAnError) {
 // Each request takes thirty seconds of the clock: the limit of one minute is passed by the third, whose
 // charges stand, and the time spent paused afterwards does not count.
 TEST(Effects, TheMinutesBudgetIsEnforcedByEveryCheckWithoutTheTimePaused) {
-  TestRun run("program p\nin t: text\nout o\n\ntask main budget minutes 1:\n  o = 0\n  loop max 4:\n"
-              "    p = t feels \"x\"\n    o = o + 1\n",
-              runtime::Record{{"t", Value::text("x")}});
+  TestRun run(
+      "program p\nin t: text\nout o\n\ntask main budget minutes 1:\n  o = 0\n  loop max 4:\n"
+      "    p = t feels \"x\"\n    o = o + 1\n",
+      runtime::Record{{"t", Value::text("x")}});
   run.service.on_ask = [&] { run.clock_ms += 30000; };
   TaskOutcome first = run.execute();
   ASSERT_EQ(first.pause.kind(), PauseKind::Budget) << describe(first.pause);

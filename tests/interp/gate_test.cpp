@@ -138,8 +138,9 @@ TEST(Gate, NotANumberAsksForConfirmation) {
   const double nan = std::nan("");
   for (const auto& [name, risk, conf] : {std::tuple{"risk", nan, 0.9}, std::tuple{"confidence", 0.1, nan}}) {
     SCOPED_TRACE(name);
-    TestRun run(gate_program(" thresholds done 0.5", "  gate risk risk, confidence conf, done 1:\n"
-                                                      "    stop -> o = \"stopped\"\n"),
+    TestRun run(gate_program(" thresholds done 0.5",
+                             "  gate risk risk, confidence conf, done 1:\n"
+                             "    stop -> o = \"stopped\"\n"),
                 numbers(risk, conf));
     run.with_recording();
     TaskOutcome first = run.execute();

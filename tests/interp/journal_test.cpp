@@ -68,9 +68,7 @@ struct JournalRun {
   uint64_t clock_ms = kStartMs;
 };
 
-Event now_draw(uint64_t ms) {
-  return Event{Event::Draw{DrawKind::Now, json::Value(record::format_timestamp_ms(ms))}};
-}
+Event now_draw(uint64_t ms) { return Event{Event::Draw{DrawKind::Now, json::Value(record::format_timestamp_ms(ms))}}; }
 
 CallArguments args_of(std::string path) {
   CallArguments args;
@@ -79,8 +77,8 @@ CallArguments args_of(std::string path) {
 }
 
 Event call_event(std::string path, Recorded<Value> result) {
-  return Event{Event::Call{"files", "read", record::call_arguments_to_value(args_of(std::move(path))),
-                           std::move(result), 3}};
+  return Event{
+      Event::Call{"files", "read", record::call_arguments_to_value(args_of(std::move(path))), std::move(result), 3}};
 }
 
 Event log_event(std::string message) {
@@ -108,7 +106,8 @@ TEST(Journal, ServedOperationsDivergeWithTheirExpectedTexts) {
   };
   zem::RequestGroup group{"zem-test", {}, {}};
   const std::vector<Case> cases = {
-      {"end_of_recording", {log_event("a")},
+      {"end_of_recording",
+       {log_event("a")},
        [&](RunState& run) {
          run.journal.cursor = 1;
          return error_of(journal::request(run, group, false, kSpan));
@@ -118,11 +117,13 @@ TEST(Journal, ServedOperationsDivergeWithTheirExpectedTexts) {
        {Event{Event::Request{"r1", Recorded<json::Object>::redacted(kSummary), {}}}},
        [&](RunState& run) { return error_of(journal::request(run, group, false, kSpan)); },
        "the program expected the same Zem request at event 0 of the recording but found a Zem request"},
-      {"redacted_call_result", {call_event("a.txt", Recorded<Value>::redacted(kSummary))},
+      {"redacted_call_result",
+       {call_event("a.txt", Recorded<Value>::redacted(kSummary))},
        [](RunState& run) { return error_of(journal::call(run, "files", "read", args_of("a.txt"), kSpan)); },
        "the program expected a full replayed capability result at event 0 of the recording but found the call "
        "`files.read`"},
-      {"other_arguments", {call_event("a.txt", Recorded<Value>::full(Value::none()))},
+      {"other_arguments",
+       {call_event("a.txt", Recorded<Value>::full(Value::none()))},
        [](RunState& run) { return error_of(journal::call(run, "files", "read", args_of("b.txt"), kSpan)); },
        "the program expected the call `files.read` with arguments Record({\"positional\": "
        "List([Text(\"b.txt\")])}), not `files.read` with Record({\"positional\": List([Text(\"a.txt\")])}) "
@@ -135,14 +136,17 @@ TEST(Journal, ServedOperationsDivergeWithTheirExpectedTexts) {
        },
        "the program expected a full replayed observation at event 0 of the recording but found an observation "
        "of `files`"},
-      {"abort_with_another_reason", {Event{Event::Abort{"operator said so"}}},
+      {"abort_with_another_reason",
+       {Event{Event::Abort{"operator said so"}}},
        [](RunState& run) { return error_of(journal::check_abort(run, kSpan)); },
        "the program expected host cancellation with the specified reason at event 0 of the recording but found "
        "host cancellation"},
-      {"random_at_a_clock_reading", {now_draw(kStartMs)},
+      {"random_at_a_clock_reading",
+       {now_draw(kStartMs)},
        [](RunState& run) { return error_of(journal::random(run, kSpan)); },
        "the program expected a random draw at event 0 of the recording but found a clock reading"},
-      {"another_log", {log_event("a")},
+      {"another_log",
+       {log_event("a")},
        [](RunState& run) { return error_of(journal::expect(run, log_event("b"), kSpan)); },
        "the program expected the same `info` log (level, message and fields) at event 0 of the recording but "
        "found a `info` log"},
@@ -151,8 +155,11 @@ TEST(Journal, ServedOperationsDivergeWithTheirExpectedTexts) {
        [](RunState& run) { return error_of(journal::expect(run, log_event("a"), kSpan)); },
        "the program expected the same `info` log (level, message and fields) at event 0 of the recording but "
        "found a `info` log"},
-      {"another_start", {Event{Event::Start{"p", "main", {}, {}, "0.1"}}},
-       [](RunState& run) { return error_of(journal::expect(run, Event{Event::Start{"p", "other", {}, {}, "0.1"}}, kSpan)); },
+      {"another_start",
+       {Event{Event::Start{"p", "main", {}, {}, "0.1"}}},
+       [](RunState& run) {
+         return error_of(journal::expect(run, Event{Event::Start{"p", "other", {}, {}, "0.1"}}, kSpan));
+       },
        "the program expected ``start`` at event 0 of the recording but found `start`"},
       {"more_after_the_end",
        {Event{Event::End{PauseKind::Done, {}, false, {}}}, log_event("late")},
@@ -177,7 +184,8 @@ TEST(Journal, ServedOperationsDivergeWithTheirExpectedTexts) {
 
 TEST(Journal, AFailedCallIsRecordedAndFailsAgainWithoutTheHost) {
   JournalRun fixture;
-  fixture.host->results.push_back(err(runtime::make_runtime_error(RuntimeErrorCode::AdapterError, "no such file", true)));
+  fixture.host->results.push_back(
+      err(runtime::make_runtime_error(RuntimeErrorCode::AdapterError, "no such file", true)));
   auto first = journal::call(fixture.run, "files", "read", args_of("a.txt"), kSpan);
   ASSERT_FALSE(first.ok());
   EXPECT_EQ(first.error().span, kSpan);
@@ -227,8 +235,8 @@ TEST(Journal, LiveEffectsOfCapabilitiesAreRecordedAndServed) {
 
 TEST(Journal, ServedDrawsOfAnotherJsonKindGiveTheirNeutralValues) {
   JournalRun fixture;
-  fixture.replay({Event{Event::Draw{DrawKind::Random, json::Value("0.5")}},
-                  Event{Event::Draw{DrawKind::Now, json::Value(7)}}});
+  fixture.replay(
+      {Event{Event::Draw{DrawKind::Random, json::Value("0.5")}}, Event{Event::Draw{DrawKind::Now, json::Value(7)}}});
   auto drawn = journal::random(fixture.run, kSpan);
   ASSERT_TRUE(drawn.ok());
   EXPECT_EQ(*drawn, 0);
@@ -314,23 +322,54 @@ TEST(Journal, APauseIsPassedOnlyOnceTheRunStoppedThereAndWasResumed) {
   Pause waiting{record::PauseCommon{"run_1_1", 0, "main", std::nullopt, kSpan, 0}, Pause::Waiting{"coder", "idle", 0}};
   Pause stopped{record::PauseCommon{"run_1_1", 0, "main", std::nullopt, kSpan, 0}, Pause::Stopped{"halt"}};
   const Event resume{Event::Resume{Resume{Resume::Answer{"yes", std::nullopt}}}};
+  const Event nothing{Event::Resume{Resume{Resume::Nothing{}}}};
   const Event send = call_event("x", Recorded<Value>::full(Value::none()));
   Event send_verb = send;
   std::get<Event::Call>(send_verb.data).verb = "send";
   const std::vector<Case> cases = {
-      {"never_surfaced", confirm_pause(), confirm_pause(), {resume, now_draw(kStartMs + 500)}, false,
-       PausePassage::Kind::Stop, 0},
-      {"resumed", confirm_pause(), confirm_pause(), {resume, now_draw(kStartMs + 500)}, true,
-       PausePassage::Kind::Passed, 500},
-      {"offset_differs_only", confirm_pause(120), confirm_pause(0), {resume, now_draw(kStartMs + 500)}, true,
-       PausePassage::Kind::Passed, 500},
-      {"clock_went_back", confirm_pause(), confirm_pause(), {resume, now_draw(kStartMs - 500)}, true,
-       PausePassage::Kind::Passed, 0},
+      {"never_surfaced",
+       confirm_pause(),
+       confirm_pause(),
+       {resume, now_draw(kStartMs + 500)},
+       false,
+       PausePassage::Kind::Stop,
+       0},
+      {"resumed",
+       confirm_pause(),
+       confirm_pause(),
+       {resume, now_draw(kStartMs + 500)},
+       true,
+       PausePassage::Kind::Passed,
+       500},
+      {"offset_differs_only",
+       confirm_pause(120),
+       confirm_pause(0),
+       {resume, now_draw(kStartMs + 500)},
+       true,
+       PausePassage::Kind::Passed,
+       500},
+      {"clock_went_back",
+       confirm_pause(),
+       confirm_pause(),
+       {resume, now_draw(kStartMs - 500)},
+       true,
+       PausePassage::Kind::Passed,
+       0},
       {"not_yet_resumed", confirm_pause(), confirm_pause(), {}, true, PausePassage::Kind::Stop, 0},
-      {"waiting_skips_injected_sends", waiting, waiting, {send_verb, send_verb, resume, now_draw(kStartMs + 20)},
-       true, PausePassage::Kind::Passed, 20},
-      {"terminal_is_never_passed", stopped, stopped, {resume, now_draw(kStartMs + 20)}, true,
-       PausePassage::Kind::Stop, 0},
+      {"waiting_skips_injected_sends",
+       waiting,
+       waiting,
+       {send_verb, send_verb, nothing, now_draw(kStartMs + 20)},
+       true,
+       PausePassage::Kind::Passed,
+       20},
+      {"terminal_is_never_passed",
+       stopped,
+       stopped,
+       {resume, now_draw(kStartMs + 20)},
+       true,
+       PausePassage::Kind::Stop,
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

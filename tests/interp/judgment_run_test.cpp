@@ -62,8 +62,7 @@ TEST(JudgmentRun, WithoutAnswersEveryResultIsNone) {
   auto entries = judge.run("triage", {});
   ASSERT_TRUE(entries.ok()) << entries.error();
   ASSERT_EQ(entries->size(), 2u);
-  EXPECT_EQ((*entries)[1].fields,
-            (runtime::Record{{"a", Value::none()}, {"b", Value::none()}, {"c", Value::none()}}));
+  EXPECT_EQ((*entries)[1].fields, (runtime::Record{{"a", Value::none()}, {"b", Value::none()}, {"c", Value::none()}}));
 }
 
 TEST(JudgmentRun, AJudgmentWithoutLogLinesTouchesNothing) {

@@ -14,8 +14,7 @@ using namespace testing;  // NOLINT
 
 using Strings = std::vector<std::string>;
 
-const char* const kTicket =
-    "program p\nin ticket: {title: text, body: text}\nout a\nout b\n\n";
+const char* const kTicket = "program p\nin ticket: {title: text, body: text}\nout a\nout b\n\n";
 
 runtime::Record ticket_inputs() {
   return runtime::Record{
@@ -63,9 +62,10 @@ TEST(Judgments, AResumedRunServesItsRequestsAgain) {
 }
 
 TEST(Judgments, TheCallsBudgetPausesBeforeTheRequestAndAnExtensionSetsTheNewLimit) {
-  TestRun run("program p\nin t: text\nout a\n\ntask main budget calls 2:\n  a = 0\n  loop max 5:\n"
-              "    p = t feels \"x\"\n    a = a + 1\n",
-              runtime::Record{{"t", Value::text("x")}});
+  TestRun run(
+      "program p\nin t: text\nout a\n\ntask main budget calls 2:\n  a = 0\n  loop max 5:\n"
+      "    p = t feels \"x\"\n    a = a + 1\n",
+      runtime::Record{{"t", Value::text("x")}});
   TaskOutcome first = run.execute();
   ASSERT_EQ(first.pause.kind(), PauseKind::Budget) << describe(first.pause);
   const auto& budget = detail<Pause::Budget>(first.pause);
@@ -94,9 +94,10 @@ TEST(Judgments, TheCallsBudgetPausesBeforeTheRequestAndAnExtensionSetsTheNewLimi
 }
 
 TEST(Judgments, UsdIsChargedAfterTheAnswersAndEnforcedByTheCheckThatFollows) {
-  TestRun run("program p\nin t: text\nout a\n\ntask main budget usd 0.1:\n  a = 0\n  loop max 5:\n"
-              "    p = t feels \"x\"\n    a = a + 1\n",
-              runtime::Record{{"t", Value::text("x")}});
+  TestRun run(
+      "program p\nin t: text\nout a\n\ntask main budget usd 0.1:\n  a = 0\n  loop max 5:\n"
+      "    p = t feels \"x\"\n    a = a + 1\n",
+      runtime::Record{{"t", Value::text("x")}});
   // No usd reported: 2,000,000 tokens at 0.042 per million cost 0.084 each.
   run.service.tokens = 2'000'000;
   TaskOutcome outcome = run.execute();
@@ -109,8 +110,7 @@ TEST(Judgments, UsdIsChargedAfterTheAnswersAndEnforcedByTheCheckThatFollows) {
 }
 
 TEST(Judgments, AnUnavailableServiceIsRetriedAfterTheResumeAndARejectionEndsTheRun) {
-  const std::string source =
-      "program p\nin t: text\nout a\n\ntask main:\n  a = t feels \"x\"\n";
+  const std::string source = "program p\nin t: text\nout a\n\ntask main:\n  a = t feels \"x\"\n";
   {
     TestRun run(source, runtime::Record{{"t", Value::text("x")}});
     run.service.failures.push_back(zem::ZemError{zem::ZemError::Kind::Unavailable, "connection reset"});
@@ -140,15 +140,17 @@ TEST(Judgments, AnUnavailableServiceIsRetriedAfterTheResumeAndARejectionEndsTheR
 }
 
 TEST(Judgments, SamplingDrawsAreRecordedAndServedAgain) {
-  TestRun run("program p\nin t: text\nout a\n\ntask main:\n  a = t pick:\n    yes \"y\"\n    no \"n\"\n"
-              "    other\n  escalate \"look\"\n",
-              runtime::Record{{"t", Value::text("x")}}, /*sample=*/true);
+  TestRun run(
+      "program p\nin t: text\nout a\n\ntask main:\n  a = t pick:\n    yes \"y\"\n    no \"n\"\n"
+      "    other\n  escalate \"look\"\n",
+      runtime::Record{{"t", Value::text("x")}}, /*sample=*/true);
   ASSERT_EQ(run.execute().pause.kind(), PauseKind::Escalate);
   const auto answers = run.events_of<Event::Answers>();
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_TRUE(answers[0]->sampled);
   const auto draws = run.events_of<Event::Draw>();
-  ASSERT_EQ(std::count_if(draws.begin(), draws.end(), [](const Event::Draw* d) { return d->kind == record::DrawKind::Random; }),
+  ASSERT_EQ(std::count_if(draws.begin(), draws.end(),
+                          [](const Event::Draw* d) { return d->kind == record::DrawKind::Random; }),
             1);
   const size_t events = run.run.journal.events.size();
   TaskOutcome outcome = run.resume(Resume{Resume::Continue{true}});
@@ -181,13 +183,41 @@ TEST(Judgments, AJudgmentCalledByNameReturnsItsResultsAndRunsItsLogs) {
 }
 
 TEST(Judgments, ABudgetPauseInsideAnExpressionReachesTheRunnerAsItself) {
-  TestRun run("program p\nin t: text\nout a\n\ndef check(t):\n  p = t feels \"x\"\n  return p\n\n"
-              "task main budget calls 0:\n  a = [1, check(t)]\n",
-              runtime::Record{{"t", Value::text("x")}});
+  TestRun run(
+      "program p\nin t: text\nout a\n\ndef check(t):\n  p = t feels \"x\"\n  return p\n\n"
+      "task main budget calls 0:\n  a = [1, check(t)]\n",
+      runtime::Record{{"t", Value::text("x")}});
   TaskOutcome outcome = run.execute();
   ASSERT_EQ(outcome.pause.kind(), PauseKind::Budget) << describe(outcome.pause);
   EXPECT_EQ(detail<Pause::Budget>(outcome.pause).used, 0);
   EXPECT_TRUE(run.service.asked.empty());
+}
+
+}  // namespace
+}  // namespace dravelin::interp
+
+namespace dravelin::interp {
+namespace {
+
+// Two judgments assigned to one name in a single request group (as IR built by hand can have them): the
+// repeated name closes the group, so each assignment gets the answer to its own question.
+TEST(Judgments, ANameJudgedTwiceInOneGroupIsAskedAgainAtItsSecondAssignment) {
+  TestRun run(
+      "program p\nin t: text\nout a\nout b\n\ntask main:\n  a = t feels \"first\"\n  b = a\n"
+      "  a = t feels \"second\"\n",
+      runtime::Record{{"t", Value::text("x")}});
+  std::vector<ir::Stmt>& body = run.run.metadata.ir.tasks.front().body;
+  auto judge_of = [&](size_t i) -> ir::Judge& {
+    return *std::get<ir::Expr::Judge>(std::get<ir::Stmt::Assign>(body[i].node).value.node).judge;
+  };
+  judge_of(2).request_group = judge_of(0).request_group;
+  run.service.by_condition = {{"first", 0.1}, {"second", 0.7}};
+  TaskOutcome outcome = run.execute();
+  ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
+  EXPECT_EQ(run.service.asked.size(), 2u);
+  const auto& done = detail<Pause::Done>(outcome.pause);
+  EXPECT_EQ(done.outputs.at("b"), Value::prob(0.1));
+  EXPECT_EQ(done.outputs.at("a"), Value::prob(0.7));
 }
 
 }  // namespace

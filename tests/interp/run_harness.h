@@ -63,6 +63,7 @@ inline zem::Profile test_profile() {
 class ScriptedService final : public zem::ZemService {
  public:
   std::map<std::string, double> probs;
+  std::map<std::string, double> by_condition;  // a `feels` by its condition, before its id
   std::map<std::string, std::string> labels;
   uint64_t tokens = 1000;
   std::optional<double> usd;
@@ -87,12 +88,16 @@ class ScriptedService final : public zem::ZemService {
       if (const auto* choice = std::get_if<zem::Question::Choice>(&question.data)) {
         std::string label = labels.count(id) ? labels[id] : choice->labels.front().name;
         zem::Probabilities probabilities;
-        for (const auto& l : choice->labels) probabilities[l.name] = l.name == label ? 0.8 : 0.2 / double(choice->labels.size() - 1);
+        for (const auto& l : choice->labels)
+          probabilities[l.name] = l.name == label ? 0.8 : 0.2 / double(choice->labels.size() - 1);
         response.answers.emplace_back(zem::ZemAnswer::Choice{id, label, 0.8, probabilities});
       } else if (std::holds_alternative<zem::Question::Score>(question.data)) {
         response.answers.emplace_back(zem::ZemAnswer::Score{id, 0, 0.0, 0.7, {{"0", 0.7}, {"1", 0.3}}});
       } else {
-        response.answers.emplace_back(zem::ZemAnswer::Noul{id, probs.count(id) ? probs[id] : 0.9});
+        const auto& noul = std::get<zem::Question::Noul>(question.data);
+        double prob = probs.count(id) ? probs[id] : 0.9;
+        if (by_condition.count(noul.condition)) prob = by_condition[noul.condition];
+        response.answers.emplace_back(zem::ZemAnswer::Noul{id, prob});
       }
     }
     return response;
@@ -125,9 +130,11 @@ class MemorySink final : public record::RecordingSink {
       : recording_(recording), run_id_(std::move(run_id)), metadata_(metadata) {}
 
   Result<uint64_t, runtime::RuntimeError> record(const Event& event) override {
-    if (recording_.failed || recording_.closed || (recording_.fail_at && recording_.lines.size() >= *recording_.fail_at)) {
+    if (recording_.failed || recording_.closed ||
+        (recording_.fail_at && recording_.lines.size() >= *recording_.fail_at)) {
       recording_.failed = true;
-      return err(runtime::make_runtime_error(RuntimeErrorCode::AdapterError, "could not write the recording: disk full"));
+      return err(
+          runtime::make_runtime_error(RuntimeErrorCode::AdapterError, "could not write the recording: disk full"));
     }
     std::string line;
     record::write_recorded_line(line, "2024-05-01T12:00:00.000Z", run_id_, recording_.lines.size(),

@@ -35,7 +35,8 @@ TEST(Statements, EachStatementDoesItsWork) {
       {"assign_and_field_path", "  r = {a: {b: 1}}\n  r.a.b = 5\n  r.a.c = 6\n  o = r\n",
        Value::record({{"a", Value::record({{"b", num(5)}, {"c", num(6)}})}})},
       {"expression_statement", "  o = 1\n  len([o])\n", num(1)},
-      {"if_elif_else", "  x = 2\n  if x == 1:\n    o = \"one\"\n  elif x == 2:\n    o = \"two\"\n  else:\n    o = \"many\"\n",
+      {"if_elif_else",
+       "  x = 2\n  if x == 1:\n    o = \"one\"\n  elif x == 2:\n    o = \"two\"\n  else:\n    o = \"many\"\n",
        txt("two")},
       {"else_taken", "  if false:\n    o = 1\n  else:\n    o = 2\n", num(2)},
       {"for_with_two_names", "  o = 0\n  for k, v in [[\"a\", 1], [\"b\", 2]]:\n    o = o + v\n", num(3)},
@@ -44,10 +45,13 @@ TEST(Statements, EachStatementDoesItsWork) {
       {"until_stops_when_true", "  o = 0\n  until o >= 2, max 10:\n    o = o + 1\n", num(2)},
       {"until_body_runs_at_most_max", "  o = 0\n  until false, max 2:\n    o = o + 1\n", num(2)},
       {"break_in_if_ends_loop", "  o = 0\n  loop max 5:\n    o = o + 1\n    if o == 2:\n      break\n", num(2)},
-      {"continue_in_if_skips", "  o = 0\n  for x in [1, 2, 3]:\n    if x == 2:\n      continue\n    o = o + x\n", num(4)},
+      {"continue_in_if_skips", "  o = 0\n  for x in [1, 2, 3]:\n    if x == 2:\n      continue\n    o = o + x\n",
+       num(4)},
       {"return_ends_the_task", "  o = 1\n  return 5\n  o = 2\n", num(1)},
-      {"break_at_task_level_loop_ends_body_only", "  o = 0\n  loop max 3:\n    o = o + 7\n    break\n  o = o + 1\n", num(8)},
-      {"shape_without_caps", "  s = shape:\n    b 2\n    a 1\n  o = s\n", Value::record({{"a", num(1)}, {"b", num(2)}})},
+      {"break_at_task_level_loop_ends_body_only", "  o = 0\n  loop max 3:\n    o = o + 7\n    break\n  o = o + 1\n",
+       num(8)},
+      {"shape_without_caps", "  s = shape:\n    b 2\n    a 1\n  o = s\n",
+       Value::record({{"a", num(1)}, {"b", num(2)}})},
       {"variable_of_outer_scope_updated_in_loop", "  o = 0\n  loop max 2:\n    o = o + 5\n", num(10)},
   };
   for (const Case& c : cases) {
@@ -171,6 +175,19 @@ TEST(Statements, StepsCountTheOutermostLoopOfTheTaskOnly) {
   ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
   EXPECT_EQ(detail<Pause::Done>(outcome.pause).usage.steps, 3u);
   EXPECT_EQ(outcome.pause.common.step, 3u);
+}
+
+TEST(Statements, TheStepsBudgetPausesAnIterationBeforeItRuns) {
+  TestRun run("program p\nout o\n\ntask main budget steps 2:\n  o = 0\n  loop max 5:\n    o = o + 1\n");
+  TaskOutcome first = run.execute();
+  ASSERT_EQ(first.pause.kind(), PauseKind::Budget) << describe(first.pause);
+  EXPECT_EQ(detail<Pause::Budget>(first.pause).key, record::BudgetKey::Steps);
+  EXPECT_EQ(detail<Pause::Budget>(first.pause).used, 2);
+  EXPECT_EQ(first.pause.common.step, 2u);
+  TaskOutcome second = run.resume(Resume{Resume::Extend{{{record::BudgetKey::Steps, 5}}}});
+  ASSERT_EQ(second.pause.kind(), PauseKind::Done) << describe(second.pause);
+  EXPECT_EQ(detail<Pause::Done>(second.pause).outputs.at("o"), num(5));
+  EXPECT_EQ(detail<Pause::Done>(second.pause).usage.steps, 5u);
 }
 
 TEST(Statements, VerifiedReportsTheVerifyTestAtTheEnd) {

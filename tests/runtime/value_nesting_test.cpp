@@ -86,8 +86,7 @@ TEST_F(ValueNestingEval, WrappingPastTheLimitIsRefused) {
       {"list_literal", b::list({b::name("v")}, span), true},
       {"record_literal", b::record({ir::RecordField{"x", b::name("v")}}, span), true},
       {"zip", b::call(b::name("zip"), {b::arg(b::name("v")), b::arg(b::name("v"))}, span), false},
-      {"items", b::call(b::name("items"), {b::arg(b::record({ir::RecordField{"x", b::name("v")}}))}, span),
-       false},
+      {"items", b::call(b::name("items"), {b::arg(b::record({ir::RecordField{"x", b::name("v")}}))}, span), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
