@@ -10,6 +10,7 @@
 #include "cli/compile_commands.h"
 #include "cli/error.h"
 #include "cli/judge_commands.h"
+#include "cli/replay_command.h"
 #include "cli/run_command.h"
 #include "cli/setup.h"
 #include "lsp/server.h"
@@ -46,7 +47,7 @@ int dispatch(const Cli& cli) {
                         [](const Judge& c) { return judge_command(c); },
                         [](const Eval& c) { return eval_command(c); },
                         [](const Run& c) { return run_command(c); },
-                        [](const Replay&) { return not_available("replay"); },
+                        [](const Replay& c) { return replay_command(c); },
                         [](const Serve&) { return not_available("serve"); },
                         [](const Setup& c) { return run_setup(c); },
                         [](const Lsp&) { return run_lsp(); },
