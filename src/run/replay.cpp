@@ -74,14 +74,15 @@ Result<ReplaySetup, RuntimeError> read_replay(const record::RunOptions& options,
   }
 
   if (first.metadata) {
-    record::ExecutionMetadata& metadata = *first.metadata;
+    // Copied, not taken: the companion check below compares the start line's metadata with the companion's.
+    const record::ExecutionMetadata& metadata = *first.metadata;
     if (from_recording) {
-      program = std::move(metadata.ir);
+      program = metadata.ir;
     } else if (program.ir_version != metadata.ir.ir_version) {
       return err(diverged("the recording IR version `" + metadata.ir.ir_version +
                           "` does not match the supplied program version `" + program.ir_version + "`"));
     }
-    setup.profile = std::move(metadata.profile);
+    setup.profile = metadata.profile;
     setup.sample = metadata.sample;
     setup.model = setup.profile.model;
   } else {

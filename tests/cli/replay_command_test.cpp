@@ -9,6 +9,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -261,6 +262,8 @@ struct Tamper {
   bool refused_at_start = true;
 };
 
+void PrintTo(const Tamper& tamper, std::ostream* out) { *out << tamper.name; }
+
 class TamperedRecording : public ReplayCommand, public ::testing::WithParamInterface<Tamper> {};
 
 TEST_P(TamperedRecording, IsRefusedWithItsMessage) {
@@ -295,7 +298,8 @@ TEST_P(TamperedRecording, IsRefusedWithItsMessage) {
     // The run diverged: its last outcome is the error, never a success.
     const size_t last = replayed.out.rfind("{\n  \"kind\": ");
     ASSERT_NE(last, std::string::npos) << replayed.out;
-    EXPECT_EQ(replayed.out.compare(last, 22, "{\n  \"kind\": \"error\",\n"), 0) << replayed.out;
+    const std::string error_outcome = "{\n  \"kind\": \"error\",\n";
+    EXPECT_EQ(replayed.out.compare(last, error_outcome.size(), error_outcome), 0) << replayed.out;
     EXPECT_NE(replayed.out.find("\"code\": \"replay_diverged\""), std::string::npos) << replayed.out;
   }
 }
@@ -361,10 +365,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "the recording start event lacks linked IR, resolved profile or sample metadata"),
         at_start("edited_companion", "redacted",
                  [](Lines&, Lines& c) { replace_once(c[line_with(c, "\"event\":\"log\"")], "secret", "public"); },
-                 "replay companion <path>.replay.jsonl event 1 fails identity or payload validation"),
+                 "replay companion <path>.replay.jsonl event 2 fails identity or payload validation"),
         at_start("redacted_companion", "redacted",
-                 [](Lines& l, Lines& c) { c[1] = l[1]; },
-                 "replay companion <path>.replay.jsonl event 1 is not the matching full event"),
+                 [](Lines& l, Lines& c) {
+                   const size_t log = line_with(l, "\"event\":\"log\"");
+                   c[log] = l[log];
+                 },
+                 "replay companion <path>.replay.jsonl event 2 is not the matching full event"),
         at_start("companion_with_an_extra_line", "redacted",
                  [](Lines&, Lines& c) { c.push_back(c.back()); },
                  "replay companion <path>.replay.jsonl has "),

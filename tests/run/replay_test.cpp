@@ -70,12 +70,12 @@ def double(x, by = 2):
   return x * by
 
 judgment calm(note):
-  mood: note feels "calm"
+  mood = note feels "calm"
 
 task main budget steps 40:
   total = 0
   words = []
-  for item in items max 5:
+  for item in items:
     total = total + double(item)
     if total > 4:
       words = words + ["big {item}"]
@@ -84,9 +84,9 @@ task main budget steps 40:
     else:
       continue
   k = 0
-  until k >= 2 max 3:
+  until k >= 2, max 3:
     k = k + 1
-  m = calm(note = "all {total}")
+  m = calm("all {total}")
   r = random()
   t = now()
   log info "done" {total, k}
