@@ -129,8 +129,9 @@ Result<PausePassage, RuntimeError> pause(RunState& run, record::Pause raised) {
   const Event* next = j.at_cursor();
   const auto* resume = next != nullptr ? std::get_if<Event::Resume>(&next->data) : nullptr;
   if (resume == nullptr) return stop_here(false);
-  // A recorded resume is passed only where a host's resume would have been accepted.
-  if (record::resume_refusal(recorded->payload, resume->payload)) {
+  // A resume read from a recording is passed only where a host's resume would have been accepted (the run's
+  // own resumes were checked when the host gave them).
+  if (j.replaying && record::resume_refusal(recorded->payload, resume->payload)) {
     return diverged(run, "a resume that fits the `" + pause_word(raised) + "` pause", span);
   }
   record::Resume payload = resume->payload;

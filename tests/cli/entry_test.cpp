@@ -36,7 +36,6 @@ TEST(Program, HelpVersionAndUsageErrorsReachTheRightStreams) {
 
 TEST(Program, SubcommandsNotYetBuiltEndAtTheCommonErrorExit) {
   const std::vector<std::vector<std::string>> commands = {
-      {"replay", "r.jsonl"},
       {"serve"},
   };
   for (const auto& args : commands) {
