@@ -161,28 +161,33 @@ RuntimeError companion_error(std::string_view companion, std::string_view messag
   return diverged(std::move(text));
 }
 
-Result<std::vector<RecordedEvent>, RuntimeError> check_replay_companion(std::string_view path,
-                                                                        std::vector<RecordedEvent> events,
-                                                                        const tokens::Tokenizer& tokens) {
+namespace {
+
+// What the companion's line i must match: the primary line's envelope and its event.
+struct PrimaryLine {
+  const std::string& run_id;
+  uint64_t seq;
+  const std::optional<ExecutionMetadata>& metadata;
+  Event& event;
+};
+
+template <class LineAt>
+Result<Unit, RuntimeError> compare_with_companion(std::string_view path, size_t count, LineAt line_at,
+                                                  const tokens::Tokenizer& tokens) {
   bool any_redacted = false;
-  for (const RecordedEvent& line : events) {
-    if (has_redacted_payload(line.event)) {
-      any_redacted = true;
-      break;
-    }
-  }
-  if (!any_redacted) return events;
+  for (size_t i = 0; i < count && !any_redacted; ++i) any_redacted = has_redacted_payload(line_at(i).event);
+  if (!any_redacted) return Unit{};
 
   const std::string companion = companion_path(path);
   // Every companion line is read before any is compared.
   std::vector<RecordedEvent> full = TRY(read_recording(companion));
-  if (full.size() != events.size()) {
+  if (full.size() != count) {
     return err(companion_error(companion, "has " + std::to_string(full.size()) + " events but the primary has " +
-                                              std::to_string(events.size())));
+                                              std::to_string(count)));
   }
   std::set<std::string, std::less<>> agents;
-  for (size_t i = 0; i < events.size(); ++i) {
-    RecordedEvent& primary = events[i];
+  for (size_t i = 0; i < count; ++i) {
+    PrimaryLine primary = line_at(i);
     RecordedEvent& line = full[i];
     const std::string at = "event " + std::to_string(i);
     if (primary.run_id != line.run_id || primary.seq != line.seq) {
@@ -197,7 +202,28 @@ Result<std::vector<RecordedEvent>, RuntimeError> check_replay_companion(std::str
     }
     primary.event = std::move(line.event);
   }
+  return Unit{};
+}
+
+}  // namespace
+
+Result<std::vector<RecordedEvent>, RuntimeError> check_replay_companion(std::string_view path,
+                                                                        std::vector<RecordedEvent> events,
+                                                                        const tokens::Tokenizer& tokens) {
+  TRY(compare_with_companion(
+      path, events.size(),
+      [&](size_t i) { return PrimaryLine{events[i].run_id, events[i].seq, events[i].metadata, events[i].event}; },
+      tokens));
   return events;
+}
+
+Result<Unit, RuntimeError> complete_from_companion(std::string_view path, const std::string& run_id,
+                                                   const std::optional<ExecutionMetadata>& metadata,
+                                                   std::vector<Event>& events, const tokens::Tokenizer& tokens) {
+  static const std::optional<ExecutionMetadata> kNone;
+  return compare_with_companion(
+      path, events.size(),
+      [&](size_t i) { return PrimaryLine{run_id, i, i == 0 ? metadata : kNone, events[i]}; }, tokens);
 }
 
 }  // namespace dravelin::record

@@ -76,6 +76,14 @@ Result<std::vector<RecordedEvent>, runtime::RuntimeError> check_replay_companion
                                                                                  std::vector<RecordedEvent> events,
                                                                                  const tokens::Tokenizer& tokens);
 
+// The same check for the events of a recording whose lines passed the replay set-up's checks, kept without their
+// envelopes: line i carries `run_id`, sequence number i, and `metadata` on line 0 only. Completes `events` in
+// place.
+Result<Unit, runtime::RuntimeError> complete_from_companion(std::string_view path, const std::string& run_id,
+                                                            const std::optional<ExecutionMetadata>& metadata,
+                                                            std::vector<Event>& events,
+                                                            const tokens::Tokenizer& tokens);
+
 // "replay companion <companion path> <message>", `replay_diverged`.
 runtime::RuntimeError companion_error(std::string_view companion, std::string_view message);
 

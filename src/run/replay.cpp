@@ -1,5 +1,7 @@
 #include "run/replay.h"
 
+#include <map>
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -18,26 +20,20 @@ RuntimeError diverged(std::string message) {
   return runtime::make_runtime_error(RuntimeErrorCode::ReplayDiverged, std::move(message));
 }
 
-// The checks that concern the sequence of lines: one leading start event, one run, counted sequence numbers,
-// metadata on the start line only.
-Result<Unit, RuntimeError> check_lines(const std::vector<record::RecordedEvent>& lines) {
-  if (lines.empty()) return err(diverged("the recording has no leading start event"));
-  const record::RecordedEvent& first = lines.front();
-  if (first.event.kind() != record::EventKind::Start) {
-    return err(diverged("the recording does not begin with a start event"));
+// Why a line cannot stand at position `i` of the recording whose first line is `first`, or nothing: one leading
+// start event, one run, counted sequence numbers, metadata on the start line only.
+std::optional<std::string> misplaced(const record::RecordedEvent& line, uint64_t i, const record::RecordedEvent& first) {
+  if (i == 0) {
+    if (line.event.kind() != record::EventKind::Start) return "the recording does not begin with a start event";
+    if (line.seq != 0) return "event 0 has sequence " + std::to_string(line.seq) + " instead of 0";
+    return std::nullopt;
   }
-  if (first.seq != 0) return err(diverged("event 0 has sequence " + std::to_string(first.seq) + " instead of 0"));
-  for (size_t i = 1; i < lines.size(); ++i) {
-    const record::RecordedEvent& line = lines[i];
-    const std::string at = "event " + std::to_string(i);
-    if (line.run_id != first.run_id) return err(diverged(at + " has a different run id from the leading start event"));
-    if (line.seq != i) {
-      return err(diverged(at + " has sequence " + std::to_string(line.seq) + " instead of " + std::to_string(i)));
-    }
-    if (line.event.kind() == record::EventKind::Start) return err(diverged(at + " is a second start event"));
-    if (line.metadata) return err(diverged(at + " carries execution metadata outside the start event"));
-  }
-  return Unit{};
+  const std::string at = "event " + std::to_string(i);
+  if (line.run_id != first.run_id) return at + " has a different run id from the leading start event";
+  if (line.seq != i) return at + " has sequence " + std::to_string(line.seq) + " instead of " + std::to_string(i);
+  if (line.event.kind() == record::EventKind::Start) return at + " is a second start event";
+  if (line.metadata) return at + " carries execution metadata outside the start event";
+  return std::nullopt;
 }
 
 }  // namespace
@@ -45,12 +41,27 @@ Result<Unit, RuntimeError> check_lines(const std::vector<record::RecordedEvent>&
 Result<ReplaySetup, RuntimeError> read_replay(const record::RunOptions& options, ir::Ir program,
                                               const std::string& task, bool from_recording) {
   const std::string& path = *options.replay;
+  // Each line is read once; only its event is kept, its envelope checked as it comes. A file that cannot be
+  // read is reported before a line that stands in the wrong place.
   record::RecordingReader reader(path);
-  std::vector<record::RecordedEvent> lines;
-  while (auto next = TRY(record::load_recording(reader))) lines.push_back(std::move(*next));
-  TRY(check_lines(lines));
+  std::optional<record::RecordedEvent> first_line;
+  std::vector<record::Event> events;
+  std::map<uint64_t, record::Event> summarised_logs;
+  std::optional<std::string> fault;
+  while (auto next = TRY(record::load_recording(reader))) {
+    record::RecordedEvent& line = *next;
+    const uint64_t i = events.size();
+    if (!fault) fault = misplaced(line, i, i == 0 ? line : *first_line);
+    if (line.event.kind() == record::EventKind::Log && record::has_redacted_payload(line.event)) {
+      summarised_logs.emplace(i, line.event);
+    }
+    if (i == 0) first_line = line;
+    events.push_back(std::move(line.event));
+  }
+  if (!first_line) return err(diverged("the recording has no leading start event"));
+  if (fault) return err(diverged(std::move(*fault)));
 
-  record::RecordedEvent& first = lines.front();
+  const record::RecordedEvent& first = *first_line;
   const auto& start = std::get<record::Event::Start>(first.event.data);
   ReplaySetup setup;
   setup.task = start.task;
@@ -92,15 +103,10 @@ Result<ReplaySetup, RuntimeError> read_replay(const record::RunOptions& options,
   }
   setup.program = std::move(program);
 
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const record::Event& event = lines[i].event;
-    if (event.kind() == record::EventKind::Log && record::has_redacted_payload(event)) {
-      setup.summarised_logs.emplace(i, event);
-    }
-  }
-  lines = TRY(record::check_replay_companion(path, std::move(lines), *setup.profile.tokenizer.tokenizer()));
-  setup.events.reserve(lines.size());
-  for (record::RecordedEvent& line : lines) setup.events.push_back(std::move(line.event));
+  TRY(record::complete_from_companion(path, first.run_id, first.metadata, events,
+                                      *setup.profile.tokenizer.tokenizer()));
+  setup.events = std::move(events);
+  setup.summarised_logs = std::move(summarised_logs);
   return setup;
 }
 
