@@ -8,8 +8,8 @@ events=${2:-100000}
 bin="$build/dravelin"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-# Each round logs once; with the start, the end and the done pause that is N events.
-rounds=$((events - 3))
+# Each round logs once; with the start, two clock readings, the done pause and the end that is N events.
+rounds=$((events - 5))
 cat > "$dir/ticks.zem" <<PROGRAM
 program ticks
 out n
