@@ -10,6 +10,7 @@
 #include "cli/compile_commands.h"
 #include "cli/error.h"
 #include "cli/judge_commands.h"
+#include "cli/replay_command.h"
 #include "cli/run_command.h"
 #include "cli/setup.h"
 #include "lsp/server.h"
@@ -28,10 +29,6 @@ Overloaded(Arms...) -> Overloaded<Arms...>;
 void write_all(std::FILE* stream, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
-}
-
-int not_available(const char* subcommand) {
-  return error_exit(CliError::of(std::string("`") + subcommand + "` is not available yet"));
 }
 
 int run_lsp() {
@@ -53,7 +50,7 @@ int dispatch(const Cli& cli) {
                         [](const Judge& c) { return judge_command(c); },
                         [](const Eval& c) { return eval_command(c); },
                         [](const Run& c) { return run_command(c); },
-                        [](const Replay&) { return not_available("replay"); },
+                        [](const Replay& c) { return replay_command(c); },
                         [](const Serve&) { return run_serve(); },
                         [](const Setup& c) { return run_setup(c); },
                         [](const Lsp&) { return run_lsp(); },

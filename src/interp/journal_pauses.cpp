@@ -6,6 +6,7 @@
 #include "interp/journal.h"
 #include "interp/journal_internal.h"
 #include "interp/run_state.h"
+#include "record/resume_fit.h"
 #include "record/timestamp.h"
 
 namespace dravelin::interp::journal {
@@ -35,7 +36,12 @@ Result<double, RuntimeError> random(RunState& run, const Span& span) {
   if (!j.live()) {
     const Event::Draw* draw = draw_at(j, DrawKind::Random);
     if (draw == nullptr) return diverged(run, "a random draw", span);
-    const double value = draw->value.to_f64().value_or(0);
+    // Only a number the generator can give may stand in for its draw: anything else is a corrupt recording.
+    const std::optional<double> recorded = draw->value.is_number() ? draw->value.to_f64() : std::nullopt;
+    if (!recorded || !(*recorded >= 0 && *recorded < 1)) {
+      return diverged(run, "a random draw holding a number from 0 up to 1", span);
+    }
+    const double value = *recorded;
     ++j.cursor;
     return value;
   }
@@ -51,7 +57,8 @@ Result<std::string, RuntimeError> now(RunState& run, const Span& span) {
   if (!j.live()) {
     const Event::Draw* draw = draw_at(j, DrawKind::Now);
     if (draw == nullptr) return diverged(run, "a clock reading", span);
-    std::string text = draw->value.is_string() ? draw->value.as_string() : std::string();
+    if (!draw->value.is_string()) return diverged(run, "a clock reading holding a timestamp text", span);
+    std::string text = draw->value.as_string();
     ++j.cursor;
     return text;
   }
@@ -88,6 +95,10 @@ Result<PausePassage, RuntimeError> pause(RunState& run, record::Pause raised) {
   const Event* at = j.at_cursor();
   const auto* recorded = at != nullptr ? std::get_if<Event::Pause>(&at->data) : nullptr;
   if (recorded == nullptr) return diverged(run, "a `" + pause_word(raised) + "` pause", span);
+  // A line whose two kinds disagree cannot be the pause the program raises, whichever of them it names.
+  if (recorded->kind != recorded->payload.kind()) {
+    return diverged(run, "a `" + pause_word(raised) + "` pause whose line names one kind", span);
+  }
   if (!pauses_match(recorded->payload, raised)) {
     return diverged(
         run, "the same `" + pause_word(raised) + "` pause, not the recorded `" + pause_word(recorded->payload) + "`",
@@ -118,6 +129,11 @@ Result<PausePassage, RuntimeError> pause(RunState& run, record::Pause raised) {
   const Event* next = j.at_cursor();
   const auto* resume = next != nullptr ? std::get_if<Event::Resume>(&next->data) : nullptr;
   if (resume == nullptr) return stop_here(false);
+  // A resume read from a recording is passed only where a host's resume would have been accepted (the run's
+  // own resumes were checked when the host gave them).
+  if (j.replaying && record::resume_refusal(recorded->payload, resume->payload)) {
+    return diverged(run, "a resume that fits the `" + pause_word(raised) + "` pause", span);
+  }
   record::Resume payload = resume->payload;
   ++j.cursor;
   const uint64_t resumed_at = TRY(parse_ms(TRY(now(run, span))));

@@ -7,6 +7,7 @@
 #include "interp/interpreter.h"
 #include "interp/journal.h"
 #include "record/capability.h"
+#include "record/resume_fit.h"
 #include "run/run.h"
 
 namespace dravelin::run {
@@ -15,43 +16,6 @@ namespace {
 using record::Pause;
 using record::PauseKind;
 using record::Resume;
-
-// Why `payload` cannot answer `pause`, or nothing when it can.
-std::optional<std::string> payload_refusal(const Pause& pause, const Resume& payload) {
-  switch (pause.kind()) {
-    case PauseKind::Confirm:
-      if (std::holds_alternative<Resume::Answer>(payload.data)) return std::nullopt;
-      return "expected `{ answer, text? }`";
-    case PauseKind::Escalate: {
-      const auto* go_on = std::get_if<Resume::Continue>(&payload.data);
-      if (go_on != nullptr && go_on->resume) return std::nullopt;
-      return "expected `{ resume: true }`";
-    }
-    case PauseKind::Waiting:
-      if (std::holds_alternative<Resume::Nothing>(payload.data)) return std::nullopt;
-      return "a waiting pause takes nothing";
-    case PauseKind::Budget: {
-      const auto* extend = std::get_if<Resume::Extend>(&payload.data);
-      bool fits = extend != nullptr && !extend->extend.empty();
-      // A limit of NaN or infinity would switch the budget off and be recorded as null, which no replay could
-      // read back as the same limit.
-      if (fits) {
-        for (const auto& [key, limit] : extend->extend) fits = fits && std::isfinite(limit);
-      }
-      if (fits) return std::nullopt;
-      return "expected `{ extend: { key: n } }`";
-    }
-    case PauseKind::Error: {
-      const auto* retry = std::get_if<Resume::Retry>(&payload.data);
-      if (retry != nullptr && retry->retry) return std::nullopt;
-      return "expected `{ retry: true }`";
-    }
-    case PauseKind::Stopped:
-    case PauseKind::Done:
-      break;
-  }
-  return "this pause is terminal";
-}
 
 // Discards the journal's events from `at` on.
 void drop_from(interp::Journal& journal, uint64_t at) {
@@ -78,6 +42,14 @@ const std::string& Run::task() const { return task_; }
 void Run::set_event_sink(interp::EventSink sink) {
   state_->event_sink = nullptr;  // the old sink is released before the new one is installed
   state_->event_sink = std::move(sink);
+}
+
+const record::Event* Run::recorded_event(uint64_t index) const {
+  if (index >= recorded_count_) return nullptr;
+  auto summarised = summarised_logs_.find(index);
+  if (summarised != summarised_logs_.end()) return &summarised->second;
+  // A journal cut at a divergence no longer holds the recording's later events.
+  return index < state_->journal.events.size() ? &state_->journal.events[index] : nullptr;
 }
 
 AbortFlag Run::abort_flag() const { return state_->abort_flag; }
@@ -140,7 +112,7 @@ Result<Unit, ResumeError> Run::resume(record::Resume payload) {
     case RunStatus::Paused:
       break;
   }
-  if (auto refusal = payload_refusal(*last_pause_, payload)) {
+  if (auto refusal = record::resume_refusal(*last_pause_, payload)) {
     return err(ResumeError::wrong_payload(last_kind_, std::move(*refusal)));
   }
   auto recorded = interp::journal::record_resume(*state_, std::move(payload));

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,8 +52,10 @@ class Run {
  public:
   // Creates a run without checking its bindings (`start_task_run` does): the run id, the resolved profile, the
   // execution metadata, the recording (created new, with no line in it yet), the abort flag and the seeded
-  // random source. `from_recording` marks the placeholder start of a replay, which needs `replay` set; replaying
-  // a recording is not built yet and is refused with `replay_diverged`.
+  // random source. With `replay` set the run is built from that recording: its task (an empty `task` takes the
+  // recorded one), run id, inputs (unless `options` give some), profile, sampling setting and, with
+  // `from_recording`, its program; every recorded event becomes the journal and nothing may go live until a
+  // new resume is recorded. `from_recording` without `replay` is refused.
   static Result<Run, RuntimeError> create(ir::Ir program, std::string task, record::RunOptions options,
                                           record::CapabilityHosts hosts, bool from_recording = false);
 
@@ -91,6 +94,12 @@ class Run {
 
   // The stamped events pushed since the last call, in order.
   std::vector<record::RecordedEvent> take_queued();
+  // The number of events of the recording a replay was built from (0 for other runs).
+  uint64_t recorded_count() const { return recorded_count_; }
+  // The recorded event at `index` as the recording file holds it (a log's payloads possibly summarised), or
+  // nullptr past the recording's end.
+  const record::Event* recorded_event(uint64_t index) const;
+
   // How the run builds its model-service client at its first live request (the HTTPS client by default).
   void set_service_factory(interp::ServiceFactory factory);
 
@@ -108,6 +117,8 @@ class Run {
   record::PauseKind last_kind_ = record::PauseKind::Done;
   std::optional<record::Pause> last_pause_;
   std::optional<runtime::Handle> waiting_handle_;
+  uint64_t recorded_count_ = 0;
+  std::map<uint64_t, record::Event> summarised_logs_;
 };
 
 // What the command line's `run` and the bridge's `task.start` call: refuses `record` with `replay`, a task the

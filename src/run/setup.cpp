@@ -10,6 +10,7 @@
 #include "compiler/tool_verbs.h"
 #include "interp/run_state.h"
 #include "record/sink.h"
+#include "run/replay.h"
 #include "run/run.h"
 #include "zem/client.h"
 #include "zem/profile.h"
@@ -94,18 +95,36 @@ Result<Run, RuntimeError> start_task_run(ir::Ir program, std::string task, recor
 Result<Run, RuntimeError> Run::create(ir::Ir program, std::string task, record::RunOptions options,
                                       record::CapabilityHosts hosts, bool from_recording) {
   std::string run_id = next_run_id();
-  if (options.replay) {
-    return err(failure(RuntimeErrorCode::ReplayDiverged, "replaying a recording is not available yet"));
-  }
-  if (from_recording) {
+  if (!options.replay && from_recording) {
     return err(failure(RuntimeErrorCode::ReplayDiverged,
                        "the recording start event lacks linked IR, resolved profile or sample metadata"));
   }
-  // Checked here too, before anything is created: a run of a task that does not exist leaves no recording.
-  if (program.find_task(task) == nullptr) return err(no_such_task(program, task));
-  zem::Profile profile = TRY(zem::resolve_profile(options.model, options.profiles));
 
-  const record::Sample sample = options.sample.value_or(record::Sample{});
+  std::optional<ReplaySetup> replay;
+  zem::Profile profile;
+  record::Sample sample;
+  if (options.replay) {
+    replay = TRY(read_replay(options, std::move(program), task, from_recording));
+    program = std::move(replay->program);
+    task = replay->task;
+    run_id = replay->run_id;
+    options.inputs = replay->inputs;
+    options.model = replay->model;
+    options.sample = replay->sample;
+    profile = replay->profile;
+    sample = replay->sample;
+    // A recorded program comes from a file: one that lacks the recorded task is a corrupt recording.
+    if (program.find_task(task) == nullptr) {
+      return err(failure(RuntimeErrorCode::ReplayDiverged,
+                         "`" + program.program + "` declares no task `" + task + "`"));
+    }
+  } else {
+    // Checked here too, before anything is created: a run of a task that does not exist leaves no recording.
+    if (program.find_task(task) == nullptr) return err(no_such_task(program, task));
+    profile = TRY(zem::resolve_profile(options.model, options.profiles));
+    sample = options.sample.value_or(record::Sample{});
+  }
+
   const std::optional<uint64_t> seed = sample.seed();
   auto state = std::make_unique<interp::RunState>(
       interp::RunConfig{std::move(program), std::move(profile), sample, run_id, seed}.with_tokenizer());
@@ -117,7 +136,28 @@ Result<Run, RuntimeError> Run::create(ir::Ir program, std::string task, record::
   }
   state->hosts = std::move(hosts);
   state->make_service = https_client;
-  return Run(std::move(state), std::move(task), std::move(options));
+  uint64_t recorded_count = 0;
+  std::map<uint64_t, record::Event> summarised_logs;
+  if (replay) {
+    interp::Journal& journal = state->journal;
+    recorded_count = replay->events.size();
+    journal.events = std::move(replay->events);
+    journal.replaying = true;
+    journal.next_seq = recorded_count;
+    journal.byte_offset = replay->bytes;
+    summarised_logs = std::move(replay->summarised_logs);
+    // The profile came from a file: once the replay goes live, the key goes only to the endpoint of the profile
+    // that this machine resolves for the recorded model, never to an endpoint the recording names.
+    state->make_service = [model = options.model, profiles = options.profiles](
+                              const zem::Profile&) -> Result<std::unique_ptr<zem::ZemService>, RuntimeError> {
+      const zem::Profile local = TRY(zem::resolve_profile(model, profiles));
+      return https_client(local);
+    };
+  }
+  Run run(std::move(state), std::move(task), std::move(options));
+  run.recorded_count_ = recorded_count;
+  run.summarised_logs_ = std::move(summarised_logs);
+  return run;
 }
 
 }  // namespace dravelin::run

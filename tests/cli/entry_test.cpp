@@ -34,17 +34,4 @@ TEST(Program, HelpVersionAndUsageErrorsReachTheRightStreams) {
   EXPECT_NE(refused.err.find("Usage: dz run [OPTIONS] FILE"), std::string::npos) << refused.err;
 }
 
-TEST(Program, SubcommandsNotYetBuiltEndAtTheCommonErrorExit) {
-  const std::vector<std::vector<std::string>> commands = {
-      {"replay", "r.jsonl"},
-  };
-  for (const auto& args : commands) {
-    SCOPED_TRACE(args.front());
-    const Finished done = run_program("dravelin", args);
-    EXPECT_EQ(done.status, 1);
-    EXPECT_EQ(done.out, "");
-    EXPECT_EQ(done.err, "dravelin: `" + args.front() + "` is not available yet\n");
-  }
-}
-
 }  // namespace

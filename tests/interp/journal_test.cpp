@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "interp/run_harness.h"
+#include "json/writer.h"
 #include "record/timestamp.h"
 
 namespace dravelin::interp {
@@ -233,16 +234,22 @@ TEST(Journal, LiveEffectsOfCapabilitiesAreRecordedAndServed) {
   EXPECT_EQ(fixture.host->observations, 1);
 }
 
-TEST(Journal, ServedDrawsOfAnotherJsonKindGiveTheirNeutralValues) {
+// A draw the generator or the clock could not have given is a corrupt recording, never a neutral value.
+TEST(Journal, ServedDrawsOfAnotherJsonKindDiverge) {
+  for (const json::Value& value : {json::Value("0.5"), json::Value(1.0), json::Value(-0.25)}) {
+    JournalRun fixture;
+    fixture.replay({Event{Event::Draw{DrawKind::Random, value}}});
+    auto drawn = journal::random(fixture.run, kSpan);
+    ASSERT_FALSE(drawn.ok()) << json::to_compact(value);
+    EXPECT_EQ(drawn.error().code, RuntimeErrorCode::ReplayDiverged);
+  }
   JournalRun fixture;
-  fixture.replay(
-      {Event{Event::Draw{DrawKind::Random, json::Value("0.5")}}, Event{Event::Draw{DrawKind::Now, json::Value(7)}}});
-  auto drawn = journal::random(fixture.run, kSpan);
-  ASSERT_TRUE(drawn.ok());
-  EXPECT_EQ(*drawn, 0);
+  fixture.replay({Event{Event::Draw{DrawKind::Now, json::Value(7)}}});
   auto read = journal::now(fixture.run, kSpan);
-  ASSERT_TRUE(read.ok());
-  EXPECT_EQ(*read, "");
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.error().message,
+            "the program expected a clock reading holding a timestamp text at event 0 of the recording but found a "
+            "clock reading");
 }
 
 TEST(Journal, AHostCancellationDuringAReplayCutsTheRecordingThere) {

@@ -1,0 +1,326 @@
+// Runs built from recordings: what the set-up takes from the recording and what it checks, the model-service
+// endpoint a replay that goes live uses, and recorded programs that are inconsistent.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "json/reader.h"
+#include "json/writer.h"
+#include "record/event.h"
+#include "run/run.h"
+#include "run/run_test_support.h"
+#include "support/zem_server.h"
+
+namespace dravelin::run {
+namespace {
+
+namespace fs = std::filesystem;
+using dravelin::testing::ScopedEnv;
+using dravelin::testing::ScratchDir;
+using dravelin::testing::ZemServer;
+using record::PauseKind;
+using record::Resume;
+using runtime::RuntimeErrorCode;
+using testing::compile_or_fail;
+using RunHandle = dravelin::run::Run;
+
+// Answers every `feels` with 0.9 and counts what it was asked.
+class FixedService final : public zem::ZemService {
+ public:
+  explicit FixedService(int* asked) : asked_(asked) {}
+  Result<zem::ZemResponse, zem::ZemError> ask(const zem::RequestGroup& group) override {
+    ++*asked_;
+    zem::ZemResponse response;
+    for (const zem::Question& question : group.questions) {
+      response.answers.emplace_back(zem::ZemAnswer::Noul{question.id(), 0.9});
+    }
+    return response;
+  }
+
+ private:
+  int* asked_;
+};
+
+// Three judgments under a budget of one call: the run pauses at the budget after its first request.
+constexpr const char* kBudget = R"(program counted
+in s: text
+out n
+
+task main budget calls 1:
+  n = 0
+  loop max 3:
+    ok = s feels "fine"
+    n = n + 1
+)";
+
+// Most of what a task body can hold, so that a changed program reaches many parts of the interpreter.
+constexpr const char* kBusy = R"(program busy
+in items: list
+out total
+out words
+
+def double(x, by = 2):
+  return x * by
+
+judgment calm(note):
+  mood = note feels "calm"
+
+task main budget steps 40:
+  total = 0
+  words = []
+  for item in items:
+    total = total + double(item)
+    if total > 4:
+      words = words + ["big {item}"]
+    elif total > 2:
+      words = words + ["mid"]
+    else:
+      continue
+  k = 0
+  until k >= 2, max 3:
+    k = k + 1
+  m = calm("all {total}")
+  r = random()
+  t = now()
+  log info "done" {total, k}
+  h = {a: 1, b: [1, 2]}
+  total = total + h.b[1] + len(words)
+)";
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void write_file(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+class Replays : public ::testing::Test {
+ protected:
+  void SetUp() override { env_.unset("DRAVELIN_PROFILES").unset("DRAVELIN_PATH"); }
+
+  // Records a run of `text` to `name`, answering a budget pause with three calls; returns the recording's path.
+  fs::path record(const std::string& name, const char* text, runtime::Record inputs) {
+    const fs::path path = dir_.path() / name;
+    record::RunOptions options;
+    options.record = path.string();
+    options.inputs = std::move(inputs);
+    auto started = start_task_run(compile_or_fail(text), "main", options, {});
+    EXPECT_TRUE(started.ok()) << started.error();
+    if (!started.ok()) return path;
+    RunHandle run = std::move(started).value();
+    run.set_service_factory([this](const zem::Profile&) -> Result<std::unique_ptr<zem::ZemService>,
+                                                                  runtime::RuntimeError> {
+      return std::unique_ptr<zem::ZemService>(std::make_unique<FixedService>(&asked_));
+    });
+    for (int i = 0; i < 10; ++i) {
+      auto outcome = run.next();
+      EXPECT_TRUE(outcome.ok());
+      if (!outcome.ok() || outcome->ends_run()) break;
+      if (outcome->kind() == PauseKind::Budget) {
+        Resume::Extend extend;
+        extend.extend.emplace(record::BudgetKey::Calls, 3.0);
+        EXPECT_TRUE(run.resume(Resume{extend}).ok());
+      }
+    }
+    return path;
+  }
+
+  static Result<RunHandle, runtime::RuntimeError> replay(const fs::path& path, std::string task = "",
+                                                         runtime::Record inputs = {}) {
+    record::RunOptions options;
+    options.replay = path.string();
+    options.inputs = std::move(inputs);
+    return RunHandle::create(ir::Ir::empty_named("replay"), std::move(task), options, {}, true);
+  }
+
+  ScopedEnv env_;
+  ScratchDir dir_;
+  int asked_ = 0;
+};
+
+TEST_F(Replays, TheRecordingGivesTheRunItsTaskIdInputsAndJournal) {
+  const fs::path path = record("counted.jsonl", kBudget, {{"s", runtime::Value::text("x")}});
+  const std::string first_line = read_file(path).substr(0, read_file(path).find('\n'));
+  auto run = replay(path);
+  ASSERT_TRUE(run.ok()) << run.error();
+  EXPECT_EQ(run->task(), "main");
+  EXPECT_NE(first_line.find("\"run_id\":\"" + run->id() + "\""), std::string::npos) << run->id();
+  EXPECT_EQ(run->recorded_count(), run->state().journal.events.size());
+  EXPECT_TRUE(run->state().journal.replaying);
+
+  // The recorded budget pause, then its recorded resume, then done; no request reaches any service.
+  const int asked = asked_;
+  auto budget = run->next();
+  ASSERT_TRUE(budget.ok());
+  EXPECT_EQ(budget->kind(), PauseKind::Budget);
+  auto done = run->next();
+  ASSERT_TRUE(done.ok());
+  EXPECT_EQ(done->kind(), PauseKind::Done);
+  EXPECT_EQ(asked_, asked);
+
+  // Inputs given to the replay stand in for the recorded ones, and then the run asks for another request.
+  auto other = replay(path, "", {{"s", runtime::Value::text("y")}});
+  ASSERT_TRUE(other.ok());
+  auto diverged = other->next();
+  ASSERT_TRUE(diverged.ok());
+  ASSERT_EQ(diverged->kind(), PauseKind::Error);
+  EXPECT_EQ(std::get<record::Pause::Error>(diverged->detail).code, RuntimeErrorCode::ReplayDiverged);
+}
+
+TEST_F(Replays, SetUpRefusesAnotherTaskAndAProgramOfAnotherVersion) {
+  const fs::path path = record("counted.jsonl", kBudget, {{"s", runtime::Value::text("x")}});
+  auto other_task = replay(path, "triage");
+  ASSERT_FALSE(other_task.ok());
+  EXPECT_EQ(other_task.error().code, RuntimeErrorCode::ReplayDiverged);
+  EXPECT_EQ(other_task.error().message, "the recording is of task `main`, not `triage`");
+
+  // A caller's own program is kept, when its version is the recorded one.
+  record::RunOptions options;
+  options.replay = path.string();
+  ir::Ir given = compile_or_fail(kBudget);
+  auto kept = RunHandle::create(given, "main", options, {}, false);
+  ASSERT_TRUE(kept.ok()) << kept.error();
+  EXPECT_TRUE(kept->state().ir() == given);
+  given.ir_version = "0.2";
+  auto refused = RunHandle::create(given, "main", options, {}, false);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().message,
+            "the recording IR version `0.1` does not match the supplied program version `0.2`");
+
+  // Without metadata the caller's program runs, with a profile resolved as for a live run.
+  std::string text = read_file(path);
+  const size_t from = text.find("\"ir\":");
+  text.erase(from, text.find("\"event\":") - from);
+  write_file(path, text);
+  auto bare = RunHandle::create(compile_or_fail(kBudget), "main", options, {}, false);
+  ASSERT_TRUE(bare.ok()) << bare.error();
+  EXPECT_EQ(bare->state().profile().model, "zem-1.13.0");
+  auto from_recording = replay(path);
+  ASSERT_FALSE(from_recording.ok());
+  EXPECT_EQ(from_recording.error().message,
+            "the recording start event lacks linked IR, resolved profile or sample metadata");
+}
+
+// The recording names one endpoint, this machine's profiles another: a replay that goes live after a new resume
+// sends its requests, and the key, only to the one this machine resolves.
+TEST_F(Replays, AReplayThatGoesLiveUsesTheLocallyResolvedEndpoint) {
+  const fs::path path = record("counted.jsonl", kBudget, {{"s", runtime::Value::text("x")}});
+  dravelin::testing::ZemServerOptions shared;
+  shared.tls_dir = (dir_.path() / "tls").string();
+  auto recorded_server = ZemServer::start(shared);
+  auto local_server = ZemServer::start(shared);
+  ASSERT_TRUE(recorded_server.ok() && local_server.ok());
+  env_.set("SSL_CERT_FILE", (*local_server)->cert_file()).unset("SSL_CERT_DIR").set("VELTRANE_API_KEY", "k-123");
+  for (const char* proxy : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy", "HTTP_PROXY", "http_proxy"}) {
+    env_.unset(proxy);
+  }
+
+  std::string text = read_file(path);
+  const size_t at = text.find("\"endpoint\":\"") + 12;
+  text.replace(at, text.find('"', at) - at, (*recorded_server)->url());
+  write_file(path, text);
+  const std::string profiles = (*local_server)->dir().write(
+      "profiles.json", R"([{"model": "zem-1.13.0", "endpoint": ")" + (*local_server)->url() +
+                           R"(", "total_tokens": 100000, "state_plus_question_tokens": 50000,
+      "max_questions_per_request": 16, "max_criteria_per_question": 8, "tokenizer": "chars4",
+      "price_per_million_input_usd": 1.0, "price_per_million_output_usd": 2.0}])");
+  env_.set("DRAVELIN_PROFILES", profiles);
+
+  auto run = replay(path);
+  ASSERT_TRUE(run.ok()) << run.error();
+  EXPECT_EQ(run->state().profile().endpoint, (*recorded_server)->url()) << "the recorded profile stays the run's";
+  auto budget = run->next();
+  ASSERT_TRUE(budget.ok());
+  ASSERT_EQ(budget->kind(), PauseKind::Budget);
+  Resume::Extend more;
+  more.extend.emplace(record::BudgetKey::Calls, 10.0);
+  ASSERT_TRUE(run->resume(Resume{more}).ok());
+  auto done = run->next();
+  ASSERT_TRUE(done.ok());
+  EXPECT_EQ(done->kind(), PauseKind::Done);
+
+  EXPECT_TRUE((*recorded_server)->requests().empty()) << "the recording's endpoint was asked";
+  const std::vector<json::Value> asked = (*local_server)->requests();
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_NE(json::to_compact(asked[0]).find("k-123"), std::string::npos) << json::to_compact(asked[0]);
+}
+
+// Every leaf of the recorded program, changed one at a time: the replay may diverge or fail, but never crash.
+TEST_F(Replays, AnInconsistentRecordedProgramIsAnErrorNeverACrash) {
+  runtime::Record inputs;
+  inputs.insert_or_assign("items", runtime::Value::list({runtime::Value::number(1), runtime::Value::number(2),
+                                                         runtime::Value::number(3)}));
+  const fs::path path = record("busy.jsonl", kBusy, inputs);
+  const std::string text = read_file(path);
+  const size_t first_end = text.find('\n');
+  auto line = json::parse(text.substr(0, first_end), json::ReadOptions{.recursion_limit = 1000, .sort_objects = false});
+  ASSERT_TRUE(line.ok());
+
+  // Each mutation is a path of member keys and indices down to a leaf and what to put there.
+  std::vector<std::function<void(json::Value&)>> changes;
+  std::function<void(json::Value&, std::vector<std::function<json::Value&(json::Value&)>>)> walk;
+  walk = [&](json::Value& node, std::vector<std::function<json::Value&(json::Value&)>> steps) {
+    const auto at = [steps](json::Value& root) -> json::Value& {
+      json::Value* v = &root;
+      for (const auto& step : steps) v = &step(*v);
+      return *v;
+    };
+    std::vector<json::Value> replacements;
+    if (node.is_string()) replacements = {json::Value(std::string("zz")), json::Value(uint64_t{7})};
+    if (node.is_integer()) replacements = {json::Value(uint64_t{4294967295u}), json::Value(int64_t{-1})};
+    if (node.is_float()) replacements = {json::Value(-1e300)};
+    if (node.is_bool()) replacements = {json::Value(!node.as_bool())};
+    if (node.is_array()) replacements = {json::Value::array()};
+    for (json::Value& replacement : replacements) {
+      changes.push_back([at, replacement](json::Value& root) { at(root) = replacement; });
+    }
+    if (node.is_array()) {
+      for (size_t i = 0; i < node.as_array().size(); ++i) {
+        auto next = steps;
+        next.push_back([i](json::Value& v) -> json::Value& { return v.as_array()[i]; });
+        walk(node.as_array()[i], next);
+      }
+    } else if (node.is_object()) {
+      for (json::Member& member : node.as_object()) {
+        if (member.key == "span" || member.key == "source" || member.key == "file") continue;
+        auto next = steps;
+        next.push_back([key = member.key](json::Value& v) -> json::Value& { return *v.as_object().find(key); });
+        walk(member.value, next);
+      }
+    }
+  };
+  walk(*line->as_object().find("ir"), {[](json::Value& v) -> json::Value& { return *v.as_object().find("ir"); }});
+  ASSERT_GT(changes.size(), 100u) << "the program should offer many places to change";
+
+  const fs::path changed = dir_.path() / "changed.jsonl";
+  size_t replayed = 0;
+  for (size_t i = 0; i < changes.size(); ++i) {
+    json::Value copy = *line;
+    changes[i](copy);
+    write_file(changed, json::to_compact(copy) + text.substr(first_end));
+    auto run = replay(changed);
+    if (!run.ok()) {
+      EXPECT_EQ(run.error().code, RuntimeErrorCode::ReplayDiverged) << i << ": " << run.error();
+      continue;
+    }
+    ++replayed;
+    for (int step = 0; step < 5; ++step) {
+      auto outcome = run->next();
+      if (!outcome.ok() || outcome->ends_run()) break;
+    }
+  }
+  EXPECT_GT(replayed, 0u);
+}
+
+}  // namespace
+}  // namespace dravelin::run
