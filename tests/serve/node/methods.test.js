@@ -328,11 +328,25 @@ test('task.start with record writes the recording, redacted on request, while th
       message: 'the `record` and `replay` options are mutually exclusive',
       kind: 'type_error',
     });
-    // Replaying is refused with a runtime error for now: the recording is not loaded yet.
-    const replayed = await bridge.send('task.start', { program_id, name: 'main', replay: recording });
-    assert.equal(replayed.error.code, -32010, JSON.stringify(replayed));
+    // The recorded run keeps its id in this bridge, so a replay of it here would be a second run of that id.
+    const twice = errorOf(await bridge.send('task.start', { program_id, name: 'main', replay: recording }));
+    assert.equal(twice.code, -32602, JSON.stringify(twice));
+    assert.equal(twice.message, `a run with run_id \`${run_id}\` already exists`);
     const absent = await bridge.send('task.start', { program_id, name: 'main', replay: path.join(dir, 'absent.jsonl') });
     assert.equal(absent.error.code, -32010, JSON.stringify(absent));
+
+    // In a bridge of its own the redacted recording replays, completed from its companion: every event is
+    // served from the recording, none is produced again, so no notification is sent.
+    const other = new Bridge();
+    try {
+      const again_id = await other.load(GATE);
+      const started = await other.send('task.start', { program_id: again_id, name: 'main', replay: recording });
+      assert.equal(started.result.run_id, run_id, JSON.stringify(started));
+      assert.equal((await other.send('run.next', { run_id })).result.kind, 'done');
+      assert.deepStrictEqual(other.events, []);
+    } finally {
+      await other.end();
+    }
   } finally {
     await bridge.end();
     fs.rmSync(dir, { recursive: true, force: true });
