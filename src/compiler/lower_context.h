@@ -2,6 +2,7 @@
 // the way. Private to the lowering files.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,14 +19,25 @@ namespace dravelin::compiler::lowering {
 namespace ast = syntax::ast;
 
 struct LoweringContext {
-  LoweringContext(const LinkedModule& module, const std::vector<LinkedModule>& modules)
+  LoweringContext(const LinkedModule& module, const ModuleIndex& modules)
       : module(module),
         modules(modules),
         log_shadowed(module.program.has_unit("log")),
         file(module_display_name(module)) {}
+  // Indexes the modules itself: for lowering one module on its own.
+  LoweringContext(const LinkedModule& module, const std::vector<LinkedModule>& modules)
+      : owned_index_(std::make_unique<ModuleIndex>(modules)),
+        module(module),
+        modules(*owned_index_),
+        log_shadowed(module.program.has_unit("log")),
+        file(module_display_name(module)) {}
 
+ private:
+  std::unique_ptr<ModuleIndex> owned_index_;
+
+ public:
   const LinkedModule& module;
-  const std::vector<LinkedModule>& modules;
+  const ModuleIndex& modules;
   std::vector<syntax::Diagnostic> diagnostics;
   // Interpolations are parsed again with the file's own reading of `log`.
   bool log_shadowed;
