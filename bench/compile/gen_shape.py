@@ -9,7 +9,7 @@ roughly doubles the input.
   one_line      one line holding SIZE unexpected characters: every report would show that line
   branches      a task of SIZE `if ... else` statements, each assigning a name of its own
   machine_chain a machine of SIZE states, each leading to the next, the last one `done`
-  interpolation text interpolations nested SIZE levels deep, with padding at every level
+  interpolation SIZE KB of text in interpolations nested 60 levels deep (the nesting limit is 100 levels)
   aliases       SIZE libraries, each importing the one below under two aliases (2^SIZE instances)
 
 Usage: gen_shape.py SHAPE SIZE DIR   (writes DIR/main.zem, and DIR/lib_*.zem for `aliases`)
@@ -44,14 +44,16 @@ def machine_chain(n):
     return "".join(out)
 
 
-PAD = "lorem ipsum dolor sit amet " * 90  # about 2.4 KB of literal text per level
+LEVELS = 60
 
 
-def interpolation(levels):
+def interpolation(kilobytes):
     # Level 0 is a name; level k is a text whose interpolation is level k - 1, with padding on both sides.
+    words = "lorem ipsum dolor sit amet "
+    pad = words * max(1, kilobytes * 1024 // (2 * LEVELS * len(words)))
     inner = "item"
-    for k in range(levels):
-        inner = '"' + PAD + "{" + inner + "}" + PAD + '"'
+    for _ in range(LEVELS):
+        inner = '"' + pad + "{" + inner + "}" + pad + '"'
     return "program scaled\n" + "task main:\n" + "  item = 1\n" + f"  log info {inner}\n"
 
 

@@ -31,7 +31,7 @@ declare -A defaults=(
   [one_line]="2000 4000 8000 16000"
   [branches]="2500 5000 10000 20000"
   [machine_chain]="2000 4000 8000 16000"
-  [interpolation]="8 16 32 64"
+  [interpolation]="40 80 160 320"
   [aliases]="10 11 12 13 14"
 )
 order=(excerpts one_line branches machine_chain interpolation aliases)

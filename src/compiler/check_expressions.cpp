@@ -29,6 +29,10 @@ void check_fields(Checker& checker, Scope& scope, AssignedSet& assigned,
 }
 
 void check_text(Checker& checker, Scope& scope, AssignedSet& assigned, const ast::TextLit& text) {
+  if (const std::vector<ast::Expr>* kept = ast::interpolation_exprs(text, checker.log_shadowed)) {
+    for (const ast::Expr& expr : *kept) check_expr(checker, scope, assigned, expr);
+    return;
+  }
   for (const syntax::TokenTextPart& part : text.parts) {
     const auto* interpolation = std::get_if<syntax::TextInterpolationPart>(&part);
     if (interpolation == nullptr) continue;

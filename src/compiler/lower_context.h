@@ -52,7 +52,7 @@ ir::Expr lower_expr(const ast::Expr& expr, LoweringContext& ctx);
 ir::Stmt lower_stmt(const ast::Stmt& stmt, LoweringContext& ctx);
 std::vector<ir::Stmt> lower_block(const ast::Block& block, LoweringContext& ctx);
 ir::ShapeField lower_shape_field(const ast::ShapeField& field, LoweringContext& ctx);
-std::vector<ir::TextPart> lower_text_parts(const std::vector<syntax::TokenTextPart>& parts, LoweringContext& ctx);
+std::vector<ir::TextPart> lower_text_parts(const ast::TextLit& text, LoweringContext& ctx);
 // The root program's capability a module's capability name is bound to; any other name unchanged.
 std::string bound_name(std::string_view name, const LoweringContext& ctx);
 

@@ -450,6 +450,7 @@ Result<Expr, Diagnostic> parse_postfix(Parser& p) {
 Result<ast::TextLit, Diagnostic> parse_text_literal(Parser& p, std::string_view what) {
   const auto* text = std::get_if<tok::Text>(&p.current().kind);
   if (!text) return err(p.expect_failure(what));
+  ast::TextLit lit{text->parts, text->triple_quoted, {}, p.log_shadowed};
   for (const TokenTextPart& part : text->parts) {
     const auto* interpolation = std::get_if<TextInterpolationPart>(&part);
     if (!interpolation) continue;
@@ -461,8 +462,8 @@ Result<ast::TextLit, Diagnostic> parse_text_literal(Parser& p, std::string_view 
       }
       return err(std::move(diagnostics.front()));
     }
+    lit.interpolations.push_back(std::move(parsed).value());
   }
-  ast::TextLit lit{text->parts, text->triple_quoted};
   p.advance();
   return lit;
 }

@@ -281,6 +281,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "    return 0\n"
                   "  return [a, b, e, f, g]\n",
                   {unassigned("22:10", "a"), unassigned("22:19", "f")}},
+        // Interpolations inside interpolations are checked once each, with the names bound where they stand.
+        CheckCase{"InterpolationsNestedInInterpolations",
+                  "program t\n"
+                  "task main:\n"
+                  "  t = \"a{\"b{\"c{missing}\"}\"}\"\n"
+                  "  u = [\"{k}{\"{k}\"}\" for k in [1]]\n"
+                  "  return [t, u]\n",
+                  {unassigned("3:15", "missing")}},
         CheckCase{"JudgmentSubjectsAndSteps",
                   "program t\n"
                   "task main:\n"
