@@ -10,6 +10,7 @@ roughly doubles the input.
   branches      a task of SIZE `if ... else` statements, each assigning a name of its own
   machine_chain a machine of SIZE states, each leading to the next, the last one `done`
   interpolation SIZE KB of text in interpolations nested 60 levels deep (the nesting limit is 100 levels)
+  interpolation_depth  interpolations nested SIZE levels deep, with 1 KB of text at every level
   aliases       SIZE libraries, each importing the one below under two aliases (2^SIZE instances)
 
 Usage: gen_shape.py SHAPE SIZE DIR   (writes DIR/main.zem, and DIR/lib_*.zem for `aliases`)
@@ -45,16 +46,23 @@ def machine_chain(n):
 
 
 LEVELS = 60
+WORDS = "lorem ipsum dolor sit amet "
+
+
+def nested_texts(levels, pad):
+    # Level 0 is a name; level k is a text whose interpolation is level k - 1, with padding on both sides.
+    inner = "item"
+    for _ in range(levels):
+        inner = '"' + pad + "{" + inner + "}" + pad + '"'
+    return "program scaled\n" + "task main:\n" + "  item = 1\n" + f"  log info {inner}\n"
 
 
 def interpolation(kilobytes):
-    # Level 0 is a name; level k is a text whose interpolation is level k - 1, with padding on both sides.
-    words = "lorem ipsum dolor sit amet "
-    pad = words * max(1, kilobytes * 1024 // (2 * LEVELS * len(words)))
-    inner = "item"
-    for _ in range(LEVELS):
-        inner = '"' + pad + "{" + inner + "}" + pad + '"'
-    return "program scaled\n" + "task main:\n" + "  item = 1\n" + f"  log info {inner}\n"
+    return nested_texts(LEVELS, WORDS * max(1, kilobytes * 1024 // (2 * LEVELS * len(WORDS))))
+
+
+def interpolation_depth(levels):
+    return nested_texts(levels, WORDS * (512 // len(WORDS)))
 
 
 def aliases(levels, out_dir):
@@ -84,6 +92,7 @@ SHAPES = {
     "branches": branches,
     "machine_chain": machine_chain,
     "interpolation": interpolation,
+    "interpolation_depth": interpolation_depth,
 }
 
 

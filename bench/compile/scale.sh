@@ -32,9 +32,10 @@ declare -A defaults=(
   [branches]="2500 5000 10000 20000"
   [machine_chain]="2000 4000 8000 16000"
   [interpolation]="40 80 160 320"
+  [interpolation_depth]="12 24 48 96"
   [aliases]="10 11 12 13 14"
 )
-order=(excerpts one_line branches machine_chain interpolation aliases)
+order=(excerpts one_line branches machine_chain interpolation interpolation_depth aliases)
 
 if [ $# -eq 0 ]; then
   shapes=("${order[@]}")

@@ -73,7 +73,8 @@ Result<Span, Diagnostic> Parser::expect_word(std::string_view text) {
 Result<ast::Ident, Diagnostic> Parser::expect_ident(std::string_view what) {
   const auto* ident = std::get_if<tok::Ident>(&current().kind);
   if (!ident) return err(expect_failure(what));
-  ast::Ident result{ident->text, current_span()};
+  Token* owned = current_to_take();
+  ast::Ident result{owned ? std::move(std::get<tok::Ident>(owned->kind).text) : ident->text, current_span()};
   advance();
   return result;
 }
@@ -81,7 +82,8 @@ Result<ast::Ident, Diagnostic> Parser::expect_ident(std::string_view what) {
 Result<ast::Ident, Diagnostic> Parser::expect_name(std::string_view what) {
   const Token& t = current();
   if (const auto* ident = std::get_if<tok::Ident>(&t.kind)) {
-    ast::Ident result{ident->text, t.span};
+    Token* owned = current_to_take();
+    ast::Ident result{owned ? std::move(std::get<tok::Ident>(owned->kind).text) : ident->text, t.span};
     advance();
     return result;
   }

@@ -52,6 +52,11 @@ class Parser {
   // enclosing parse (a text interpolation is parsed by a parser of its own inside the parse of its text).
   Parser(const std::vector<Token>& tokens, bool log_shadowed, uint32_t depth = 0)
       : log_shadowed(log_shadowed), tokens_(&tokens), depth_(depth) {}
+  // Over a token list that belongs to the parse alone: the texts of consumed tokens are moved into the tree
+  // instead of copied, since nothing reads a token's text after it is consumed.
+  struct OwnTokens {};
+  Parser(std::vector<Token>& tokens, bool log_shadowed, uint32_t depth, OwnTokens)
+      : log_shadowed(log_shadowed), tokens_(&tokens), owned_(&tokens), depth_(depth) {}
 
   const std::vector<Token>& tokens() const { return *tokens_; }
 
@@ -63,6 +68,8 @@ class Parser {
 
   // Cursor. Past the end of the list the current token is an Eof token whose span reads as the zero span.
   const Token& current() const { return peek(0); }
+  // The current token for taking its texts over as it is consumed, or null when the tokens are the caller's.
+  Token* current_to_take() { return owned_ && pos < owned_->size() ? &(*owned_)[pos] : nullptr; }
   const Token& peek(std::size_t ahead) const;
   Span current_span() const;
   // Consumes the current token and returns its span; never moves past the end of the list.
@@ -99,6 +106,7 @@ class Parser {
  private:
   friend class NestingGuard;
   const std::vector<Token>* tokens_;
+  std::vector<Token>* owned_ = nullptr;
   uint32_t depth_ = 0;
 };
 

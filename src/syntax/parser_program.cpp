@@ -171,7 +171,12 @@ Result<ast::Program, std::vector<Diagnostic>> parse_tokens(const std::vector<Tok
 Result<ast::Program, std::vector<Diagnostic>> parse_program(std::string_view text) {
   auto lexed = lex(text);
   if (!lexed.ok()) return err(std::move(lexed).error());
-  return parse_tokens(*lexed);
+  // The tokens are this parse's own, so their texts move into the tree.
+  std::vector<Token>& tokens = *lexed;
+  Parser p(tokens, declares_log_unit(tokens), 0, Parser::OwnTokens{});
+  auto parsed = parse_file(p);
+  if (!parsed.ok()) return err(std::vector<Diagnostic>{std::move(parsed).error()});
+  return std::move(parsed).value();
 }
 
 }  // namespace dravelin::syntax
