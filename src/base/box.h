@@ -10,6 +10,10 @@ template <class T>
 class Box {
  public:
   Box(T value) : p_(std::make_unique<T>(std::move(value))) {}
+  // A default value in an allocation of its own, for readers that build a tree in place.
+  // Declared without a constraint so that records holding a box of a type not yet complete stay
+  // default-constructible; it is instantiated only where used.
+  Box() : p_(std::make_unique<T>()) {}
   Box(const Box& other) : p_(std::make_unique<T>(*other.p_)) {}
   Box(Box&&) noexcept = default;
   Box& operator=(const Box& other) {

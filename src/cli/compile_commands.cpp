@@ -5,6 +5,7 @@
 #include "cli/diagnostics.h"
 #include "cli/error.h"
 #include "cli/load.h"
+#include "cli/tool_check.h"
 #include "ir/write_json.h"
 
 namespace dravelin::cli {
@@ -35,7 +36,7 @@ int run_compile(const Compile& command) {
 int run_check(const Check& command) {
   auto output = compile_and_report(command.file);
   if (!output.ok()) return output.error();
-  if (command.tools) return error_exit(CliError::of("`check --tools` is not available yet"));
+  if (command.tools) return check_tool_verbs(command.file, *command.tools, *output->ir);
   return 0;
 }
 

@@ -9,6 +9,7 @@
 
 #include "cli/display_width.h"
 #include "compiler/module_sources.h"
+#include "runtime/runtime_error.h"
 #include "syntax/utf8.h"
 
 namespace dravelin::cli {
@@ -366,6 +367,17 @@ void render_diagnostics(const std::filesystem::path& path,
   write_diagnostics(diagnostics_label(path), diagnostics, sources, [](std::string& chunk) {
     std::fwrite(chunk.data(), 1, chunk.size(), stderr);
   });
+  std::fflush(stderr);
+}
+
+void render_missing_verb(const std::filesystem::path& path, std::string_view message) {
+  SourceCache sources(std::nullopt);
+  const std::string label = compiler::display_path(path);
+  std::string out;
+  write_report(out, sources,
+               Report{label, syntax::Span{}, syntax::Severity::Error,
+                      runtime::runtime_error_code_name(runtime::RuntimeErrorCode::VerbMissing), message});
+  std::fwrite(out.data(), 1, out.size(), stderr);
   std::fflush(stderr);
 }
 

@@ -109,4 +109,8 @@ std::string format_diagnostics(std::string_view label,
 void render_diagnostics(const std::filesystem::path& path,
                         const std::vector<syntax::Diagnostic>& diagnostics);
 
+// Writes to stderr the `verb_missing` report of a tool verb that no manifest declares. It has no place in the
+// source, so its header reads line 0, column 0 and it shows no excerpt; `path` labels it in display form.
+void render_missing_verb(const std::filesystem::path& path, std::string_view message);
+
 }  // namespace dravelin::cli

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "cli/compile_commands.h"
 #include "cli/error.h"
 #include "cli/setup.h"
+#include "lsp/server.h"
 
 namespace dravelin::cli {
 namespace {
@@ -29,6 +31,12 @@ int not_available(const char* subcommand) {
   return error_exit(CliError::of(std::string("`") + subcommand + "` is not available yet"));
 }
 
+int run_lsp() {
+  auto served = lsp::run_language_server();
+  if (!served.ok()) return error_exit(CliError::of(std::move(served).error()));
+  return 0;
+}
+
 int dispatch(const Cli& cli) {
   return std::visit(Overloaded{
                         [](const Compile& c) { return run_compile(c); },
@@ -39,7 +47,7 @@ int dispatch(const Cli& cli) {
                         [](const Replay&) { return not_available("replay"); },
                         [](const Serve&) { return not_available("serve"); },
                         [](const Setup& c) { return run_setup(c); },
-                        [](const Lsp&) { return not_available("lsp"); },
+                        [](const Lsp&) { return run_lsp(); },
                     },
                     cli.command);
 }

@@ -79,9 +79,10 @@ std::optional<ReadError> refuse_kind(mode_t mode) {
   return ReadError{std::string("not a regular file (") + special_file_kind(mode) + ")"};
 }
 
-ReadError too_large() { return ReadError{std::string(kSourceTooLargeText)}; }
+}  // namespace
 
-Result<std::string, ReadError> read_file(const fs::path& path) {
+Result<std::string, ReadError> read_regular_file(const fs::path& path, std::string_view too_large_text) {
+  const auto too_large = [&] { return ReadError{std::string(too_large_text)}; };
   // The system calls would stop at a NUL and read another file than the one named.
   if (path.native().find('\0') != std::string::npos) return err(ReadError{"the path contains a NUL byte"});
   // The kind is looked at before opening, since merely opening some devices has effects, and again on the
@@ -122,8 +123,6 @@ Result<std::string, ReadError> read_file(const fs::path& path) {
   if (!is_valid_utf8(text)) return err(ReadError{"stream did not contain valid UTF-8"});
   return text;
 }
-
-}  // namespace
 
 std::string display_path(const fs::path& path) {
   const std::string& bytes = path.native();
@@ -202,7 +201,7 @@ Result<std::string, ReadError> ModuleSources::read_text(const fs::path& path) co
     auto it = overlay.find(canonical_path(path));
     if (it != overlay.end()) return it->second;
   }
-  return read_file(path);
+  return read_regular_file(path);
 }
 
 }  // namespace dravelin::compiler

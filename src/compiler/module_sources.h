@@ -53,6 +53,12 @@ struct ModuleSources {
   Result<std::string, ReadError> read_text(const std::filesystem::path& path) const;
 };
 
+// A file's whole text, which must be UTF-8, as module sources are read: only a regular file of at most
+// kMaxSourceBytes is read (a larger one is refused with `too_large_text`), and a pipe, a device or a socket is
+// refused without waiting on it. Other readers of small text files share it for the same guarantees.
+Result<std::string, ReadError> read_regular_file(const std::filesystem::path& path,
+                                                 std::string_view too_large_text = kSourceTooLargeText);
+
 // Absolute with every link, "." and ".." resolved when the path exists; else the canonical parent joined with
 // the last component when only the parent exists; else the path unchanged. Never fails.
 std::filesystem::path canonical_path(const std::filesystem::path& path);

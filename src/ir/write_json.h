@@ -1,4 +1,6 @@
 // The IR as JSON: one writer per IR type, written once against an output and used with all three output forms.
+// The writers are driven by each type's form (json_forms.h), the same description that drives the reader
+// (read_json.h), so that the two cannot drift apart.
 //
 // An output is either a `json::Writer` (the pretty or the compact text, by the writer's layout, appended straight
 // into the caller's buffer) or a `json::ValueBuilder` (the value form: a tree whose objects keep their entries in

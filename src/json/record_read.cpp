@@ -73,13 +73,23 @@ std::string invalid_length_message(size_t n, std::string_view expected) {
   return out;
 }
 
+std::string element_count(size_t count) {
+  std::string out;
+  json::append_u64(out, count);
+  out += count == 1 ? " element" : " elements";
+  return out;
+}
+
 ReadResult<Unit> read_object_fields(const json::Object& object, const RecordForm& form,
-                                    const FieldVisitor& visit) {
+                                    const FieldVisitor& visit, const OtherVisitor* others) {
   std::vector<bool> seen(form.fields.size(), false);
   for (const json::Member& member : object) {
     size_t index = 0;
     while (index < form.fields.size() && form.fields[index].name != member.key) ++index;
-    if (index == form.fields.size()) continue;
+    if (index == form.fields.size()) {
+      if (others != nullptr) TRY((*others)(member));
+      continue;
+    }
     if (seen[index]) return err(json::duplicate_field_message(member.key));
     seen[index] = true;
     TRY(visit(index, member.value));
@@ -102,19 +112,18 @@ ReadResult<Unit> read_array_fields(const json::Array& items, const RecordForm& f
     } else if (form.fields[index].required) {
       std::string expected(form.expecting);
       expected += " with ";
-      json::append_u64(expected, count);
-      expected += " elements";
+      expected += element_count(count);
       return err(invalid_length_message(index, expected));
     }
   }
   if (given > count) {
-    std::string expected;
-    json::append_u64(expected, count);
-    expected += " elements in sequence";
-    return err(invalid_length_message(given, expected));
+    if (form.origin == Origin::Map) return err(invalid_length_message(items.size(), "fewer elements in array"));
+    return err(invalid_length_message(given, element_count(count) + " in sequence"));
   }
   return Unit{};
 }
+
+}  // namespace
 
 ReadResult<size_t> read_variant_identifier(const json::Value& tag, std::span<const std::string_view> names) {
   if (const std::string* text = tag.if_string()) {
@@ -132,13 +141,43 @@ ReadResult<size_t> read_variant_identifier(const json::Value& tag, std::span<con
   return err(json::invalid_type_message(tag, "variant identifier"));
 }
 
-}  // namespace
-
 ReadResult<Unit> read_record(const json::Value& value, const RecordForm& form, const FieldVisitor& visit,
-                             size_t skip) {
-  if (const json::Object* object = value.if_object()) return read_object_fields(*object, form, visit);
-  if (const json::Array* items = value.if_array()) return read_array_fields(*items, form, visit, skip);
+                             size_t skip, const OtherVisitor* others) {
+  if (const json::Object* object = value.if_object()) {
+    if (form.origin == Origin::Map && !object->is_sorted_map()) {
+      json::Object reduced = *object;
+      reduced.sort_keys();
+      return read_object_fields(reduced, form, visit, others);
+    }
+    return read_object_fields(*object, form, visit, others);
+  }
+  if (const json::Array* items = value.if_array(); items != nullptr && form.positional) {
+    return read_array_fields(*items, form, visit, skip);
+  }
   return err(json::invalid_type_message(value, form.expecting));
+}
+
+ReadResult<size_t> read_unit_variant(const json::Value& value, std::span<const std::string_view> names,
+                                     bool empty_object_is_unit) {
+  const std::string* name = value.if_string();
+  const json::Value* content = nullptr;
+  if (const json::Object* object = value.if_object()) {
+    if (object->size() != 1) return err(json::invalid_value_message(value, "map with a single key"));
+    name = &object->entries().front().key;
+    content = &object->entries().front().value;
+  }
+  if (name == nullptr) return err(json::invalid_type_message(value, "string or map"));
+  size_t index = 0;
+  while (index < names.size() && names[index] != *name) ++index;
+  if (index == names.size()) {
+    return err(json::unknown_variant_message(*name, std::vector<std::string_view>(names.begin(), names.end())));
+  }
+  // A unit variant carries no data: only the unit forms may stand beside its name.
+  if (content != nullptr && !content->is_null() &&
+      !(empty_object_is_unit && content->is_object() && content->as_object().empty())) {
+    return err(json::invalid_type_message(*content, "unit"));
+  }
+  return index;
 }
 
 ReadResult<size_t> read_tag(const json::Value& value, std::string_view tag_key,

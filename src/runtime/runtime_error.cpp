@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "json/reader.h"
+#include "json/record_read.h"
 
 namespace dravelin::runtime {
 namespace {
@@ -53,23 +54,8 @@ std::optional<RuntimeErrorCode> runtime_error_code_from_name(std::string_view na
 json::Value runtime_error_code_to_json(RuntimeErrorCode code) { return json::Value(runtime_error_code_name(code)); }
 
 Result<RuntimeErrorCode, std::string> read_runtime_error_code(const json::Value& value) {
-  const std::string* name = value.if_string();
-  if (const json::Object* object = value.if_object()) {
-    if (object->size() != 1) return err(json::invalid_value_message(value, "map with a single key"));
-    const json::Member& entry = object->entries().front();
-    // A code carries no data: only the unit forms may stand beside its name.
-    const json::Value& content = entry.value;
-    const bool unit = content.is_null() || (content.is_object() && content.as_object().empty());
-    name = &entry.key;
-    if (auto code = runtime_error_code_from_name(*name)) {
-      if (!unit) return err(json::invalid_type_message(content, "unit"));
-      return *code;
-    }
-    return err(json::unknown_variant_message(*name, code_names()));
-  }
-  if (name == nullptr) return err(json::invalid_type_message(value, "string or map"));
-  if (auto code = runtime_error_code_from_name(*name)) return *code;
-  return err(json::unknown_variant_message(*name, code_names()));
+  const size_t index = TRY(json::record_read::read_unit_variant(value, code_names()));
+  return static_cast<RuntimeErrorCode>(index);
 }
 
 std::string RuntimeError::text() const {

@@ -41,7 +41,6 @@ TEST(Program, SubcommandsNotYetBuiltEndAtTheCommonErrorExit) {
       {"run", "a.zem"},
       {"replay", "r.jsonl"},
       {"serve"},
-      {"lsp"},
   };
   for (const auto& args : commands) {
     SCOPED_TRACE(args.front());

@@ -1,0 +1,163 @@
+// Following names across documents: imports, module paths, the declaration a name refers to, and the
+// documents that import one another.
+#include <utility>
+
+#include "lsp/core/uri.h"
+#include "lsp/core/world.h"
+
+namespace dravelin::lsp {
+namespace {
+
+namespace fs = std::filesystem;
+
+template <class... Arms>
+struct Overloaded : Arms... {
+  using Arms::operator()...;
+};
+template <class... Arms>
+Overloaded(Arms...) -> Overloaded<Arms...>;
+
+std::optional<SymbolId> unit_named(const SymbolIndex& index, const std::string& name) {
+  auto found = index.unit_names.find(name);
+  if (found == index.unit_names.end() || index.symbols[found->second].kind != DeclKind::Unit) return std::nullopt;
+  return found->second;
+}
+
+const ImportAlias* import_named(const SymbolIndex& index, std::string_view alias) {
+  for (const ImportAlias& import : index.imports)
+    if (import.alias == alias) return &import;
+  return nullptr;
+}
+
+}  // namespace
+
+AnalysisPtr World::resolve_import(const Analysis& importer, std::string_view use_path) {
+  const fs::path from = importer.path ? *importer.path : fs::path("./<source>");
+  auto resolved = module_sources_.resolve(from, use_path);
+  if (!resolved.ok()) return nullptr;
+  return analysis_for_path(*resolved);
+}
+
+AnalysisPtr World::resolve_module(AnalysisPtr from, std::span<const std::string> segments) {
+  AnalysisPtr current = std::move(from);
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const std::string& segment = segments[i];
+    const bool has_std_alias = current->index && import_named(*current->index, "std") != nullptr;
+    if (segment == "std" && !has_std_alias) return i + 1 == segments.size() ? prelude_ : nullptr;
+    if (!current->index) return nullptr;
+    const ImportAlias* import = import_named(*current->index, segment);
+    if (import == nullptr || !import->path) return nullptr;
+    current = resolve_import(*current, *import->path);
+    if (!current) return nullptr;
+  }
+  return current;
+}
+
+std::optional<ResolvedSymbol> World::resolve_unit(const AnalysisPtr& analysis, const std::vector<std::string>& path) {
+  if (path.empty()) return std::nullopt;
+  if (path.size() == 1) {
+    if (analysis->index)
+      if (auto id = unit_named(*analysis->index, path[0])) return ResolvedSymbol{analysis, *id};
+    if (prelude_->index)
+      if (auto id = unit_named(*prelude_->index, path[0])) return ResolvedSymbol{prelude_, *id};
+    return std::nullopt;
+  }
+  AnalysisPtr module = resolve_module(analysis, std::span(path).first(path.size() - 1));
+  if (!module || !module->index) return std::nullopt;
+  if (auto id = unit_named(*module->index, path.back())) return ResolvedSymbol{module, *id};
+  return std::nullopt;
+}
+
+std::optional<ResolvedSymbol> World::defining_document(const AnalysisPtr& analysis, const RefTarget& target) {
+  using Found = std::optional<ResolvedSymbol>;
+  auto member_of = [&](const std::vector<std::string>& unit, const std::string& name) -> Found {
+    Found owner = resolve_unit(analysis, unit);
+    if (!owner) return std::nullopt;
+    auto child = owner->analysis->index->child_named(owner->symbol, name);
+    if (!child) return std::nullopt;
+    return ResolvedSymbol{owner->analysis, *child};
+  };
+  return std::visit(
+      Overloaded{
+          [&](const ref::Local& local) -> Found {
+            if (!analysis->index || local.symbol >= analysis->index->symbols.size()) return std::nullopt;
+            return ResolvedSymbol{analysis, local.symbol};
+          },
+          [&](const ref::Unit& unit) -> Found { return resolve_unit(analysis, unit.path); },
+          [&](const ref::ModuleAlias& alias) -> Found {
+            if (alias.path.empty()) return std::nullopt;
+            AnalysisPtr module = resolve_module(analysis, std::span(alias.path).first(alias.path.size() - 1));
+            if (!module || !module->index) return std::nullopt;
+            const ImportAlias* import = import_named(*module->index, alias.path.back());
+            if (import == nullptr) return std::nullopt;
+            return ResolvedSymbol{module, import->symbol};
+          },
+          [&](const ref::UnitMember& member) -> Found { return member_of(member.unit, member.member); },
+          [&](const ref::MemberLabel& label) -> Found {
+            Found owner = member_of(label.unit, label.member);
+            if (!owner) return std::nullopt;
+            const SymbolIndex& index = *owner->analysis->index;
+            for (SymbolId id : index.labels_of(owner->symbol))
+              if (index.symbols[id].name == label.label) return ResolvedSymbol{owner->analysis, id};
+            return std::nullopt;
+          },
+          [&](const ref::UnitParameter& parameter) -> Found {
+            Found found = member_of(parameter.unit, parameter.name);
+            if (!found || found->declared().kind != DeclKind::Parameter) return std::nullopt;
+            return found;
+          },
+          [&](const ref::ModuleCapability& capability) -> Found {
+            const std::string alias[] = {capability.alias};
+            AnalysisPtr module = resolve_module(analysis, alias);
+            if (!module || !module->index) return std::nullopt;
+            auto found = module->index->capability_names.find(capability.capability);
+            if (found == module->index->capability_names.end()) return std::nullopt;
+            return ResolvedSymbol{module, found->second};
+          },
+          [&](const ref::ModuleFile& file) -> Found {
+            AnalysisPtr module = resolve_import(*analysis, file.path);
+            if (!module || !module->index || module->index->symbols.empty()) return std::nullopt;
+            return ResolvedSymbol{module, 0};
+          },
+          [&](const ref::Label& label) -> Found {
+            if (!analysis->index) return std::nullopt;
+            for (SymbolId id : analysis->index->labels())
+              if (analysis->index->symbols[id].name == label.name) return ResolvedSymbol{analysis, id};
+            return std::nullopt;
+          },
+          [](const auto&) -> Found { return std::nullopt; },
+      },
+      target);
+}
+
+std::set<std::string> World::transitive_imports(const AnalysisPtr& analysis) {
+  std::set<std::string> keys;
+  std::vector<AnalysisPtr> stack{analysis};
+  while (!stack.empty()) {
+    AnalysisPtr current = std::move(stack.back());
+    stack.pop_back();
+    if (!current->index) continue;
+    for (const ImportAlias& import : current->index->imports) {
+      if (!import.path) continue;
+      AnalysisPtr module = resolve_import(*current, *import.path);
+      if (!module) continue;
+      if (keys.insert(document_key(*module)).second) stack.push_back(std::move(module));
+    }
+  }
+  return keys;
+}
+
+std::vector<std::string> World::dependents(const std::string& uri) {
+  AnalysisPtr changed = analysis(uri);
+  if (!changed) return {};
+  const std::string key = document_key(*changed);
+  std::vector<std::string> out;
+  for (const std::string& other : open_uris()) {
+    if (other == uri) continue;
+    AnalysisPtr a = analysis(other);
+    if (a && transitive_imports(a).count(key) != 0) out.push_back(other);
+  }
+  return out;
+}
+
+}  // namespace dravelin::lsp
