@@ -9,8 +9,11 @@
 #include "cli/command.h"
 #include "cli/compile_commands.h"
 #include "cli/error.h"
+#include "cli/judge_commands.h"
+#include "cli/run_command.h"
 #include "cli/setup.h"
 #include "lsp/server.h"
+#include "serve/serve.h"
 
 namespace dravelin::cli {
 namespace {
@@ -37,15 +40,21 @@ int run_lsp() {
   return 0;
 }
 
+int run_serve() {
+  auto served = serve::serve_stdio();
+  if (!served.ok()) return error_exit(CliError::of(std::move(served).error()));
+  return 0;
+}
+
 int dispatch(const Cli& cli) {
   return std::visit(Overloaded{
                         [](const Compile& c) { return run_compile(c); },
                         [](const Check& c) { return run_check(c); },
-                        [](const Judge&) { return not_available("judge"); },
-                        [](const Eval&) { return not_available("eval"); },
-                        [](const Run&) { return not_available("run"); },
+                        [](const Judge& c) { return judge_command(c); },
+                        [](const Eval& c) { return eval_command(c); },
+                        [](const Run& c) { return run_command(c); },
                         [](const Replay&) { return not_available("replay"); },
-                        [](const Serve&) { return not_available("serve"); },
+                        [](const Serve&) { return run_serve(); },
                         [](const Setup& c) { return run_setup(c); },
                         [](const Lsp&) { return run_lsp(); },
                     },
