@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Compile benchmark: times `dravelin check` and `dravelin compile` on generated programs
-# of about 1k, 10k and 100k lines, plus `check` of a tiny file (process start and prelude).
+# of about 1k, 10k and 100k lines, plus `check` of a tiny file (process start and prelude),
+# and beside them, in the same run, `luac5.4 -p` on a generated Lua program of the same size.
 #
 # Usage: bench/compile/run.sh [SIZE...]        (default sizes: 1000 10000 100000)
 # Environment:
@@ -9,6 +10,8 @@
 #   WORK      where generated programs and results go (default: build/bench-compile)
 #   HYPERFINE 0: time with a /usr/bin/time loop even when hyperfine is installed
 #   PROFILE   1: also count instructions of `check` under callgrind for every size
+#   LUAC      the Lua compiler of the peer rows (default luac5.4, installed with apt-get when missing;
+#             LUAC=none leaves the peer out)
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -27,6 +30,18 @@ if [ ! -x "$bin" ]; then
 fi
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install -y time)" >&2; exit 1; }
 
+# The peer: a one-pass compiler that parses and compiles its input without running it. Installed here rather than
+# with the project's dependencies, since only this benchmark needs it.
+luac="${LUAC:-luac5.4}"
+if [ "$luac" != none ] && ! command -v "$luac" >/dev/null; then
+  echo "installing lua5.4 for the $luac peer" >&2
+  sudo_=""
+  [ "$(id -u)" = 0 ] || sudo_="sudo"
+  $sudo_ apt-get install -y lua5.4 >/dev/null 2>&1 ||
+    { $sudo_ apt-get update >/dev/null 2>&1 && $sudo_ apt-get install -y lua5.4 >/dev/null 2>&1; } ||
+    { echo "could not install lua5.4; run with LUAC=none to leave the peer out" >&2; exit 1; }
+fi
+
 mkdir -p "$work"
 rm -f "$work"/results.tsv
 
@@ -42,6 +57,11 @@ cases=("tiny.zem:check")
 for n in "${sizes[@]}"; do
   python3 "$here/gen_program.py" --lines "$n" --out "$work/gen_$n.zem"
   cases+=("gen_$n.zem:check" "gen_$n.zem:compile")
+  if [ "$luac" != none ]; then
+    python3 "$here/gen_lua.py" --like "$work/gen_$n.zem" --out "$work/gen_$n.lua"
+    "$luac" -p "$work/gen_$n.lua" || { echo "gen_$n.lua does not compile" >&2; exit 1; }
+    cases+=("gen_$n.lua:luac")
+  fi
 done
 
 # Every program must be valid: check exits 0 and prints nothing.
@@ -62,13 +82,14 @@ for c in "${cases[@]}"; do
   path="$work/$file"
   lines=$(wc -l < "$path")
   echo "== $cmd $file ($lines lines)" >&2
+  if [ "$cmd" = luac ]; then run=("$luac" -p "$path"); else run=("$bin" "$cmd" "$path"); fi
 
   # Peak RSS: the largest maximum resident set size over a few runs.
   rss=0
   walls=()
   cpus=()
   for _ in $(seq 1 "$([ $have_hyperfine = 1 ] && echo 3 || echo "$runs")"); do
-    /usr/bin/time -v -o "$work/time.txt" "$bin" "$cmd" "$path" >/dev/null
+    /usr/bin/time -v -o "$work/time.txt" "${run[@]}" >/dev/null
     r=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
     w=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$work/time.txt")
     u=$(awk -F': ' '/User time/ {u=$2} /System time/ {s=$2} END {print u + s}' "$work/time.txt")
@@ -80,7 +101,7 @@ for c in "${cases[@]}"; do
   if [ $have_hyperfine = 1 ]; then
     hyperfine -N --warmup 2 --min-runs "$runs" --style none \
       --export-json "$work/hf_${cmd}_${file%.zem}.json" \
-      "$bin $cmd $path" >/dev/null
+      "${run[*]}" >/dev/null
     read -r mean sd min cpu <<<"$(python3 -c '
 import json, sys
 r = json.load(open(sys.argv[1]))["results"][0]
@@ -96,15 +117,17 @@ w = [sec(s) for s in sys.argv[1:n + 1]]
 c = [float(s) for s in sys.argv[n + 1:]]
 print(statistics.mean(w), statistics.pstdev(w), min(w), statistics.mean(c))' "${walls[@]}" "${cpus[@]}")"
   fi
-  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$file" "$cmd" "$lines" "$mean" "$sd" "$min" "$cpu" "$rss" >> "$work/results.tsv"
+  bytes=$(wc -c < "$path")
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$file" "$cmd" "$lines" "$mean" "$sd" "$min" "$cpu" "$rss" "$bytes" \
+    >> "$work/results.tsv"
 done
 
 python3 - "$work/results.tsv" <<'PY'
 import sys
 rows = []
 for l in open(sys.argv[1]):
-    f, cmd, lines, mean, sd, mn, cpu, rss = l.rstrip("\n").split("\t")
-    rows.append((f, cmd, int(lines), float(mean), float(sd), float(mn), float(cpu), int(rss)))
+    f, cmd, lines, mean, sd, mn, cpu, rss, size = l.rstrip("\n").split("\t")
+    rows.append((f, cmd, int(lines), float(mean), float(sd), float(mn), float(cpu), int(rss), int(size)))
 tiny = next((r for r in rows if r[0] == "tiny.zem"), None)
 t0 = tiny[3] if tiny else 0.0
 c0 = tiny[6] if tiny else 0.0
@@ -112,9 +135,9 @@ c0 = tiny[6] if tiny else 0.0
 print()
 print(f"{'file':<16}{'command':<9}{'lines':>8}{'wall s':>9}{'± sd':>8}{'min s':>8}{'cpu s':>8}"
       f"{'lines/s':>10}{'lines/s*':>10}{'us/line*':>10}{'peak MiB':>10}")
-for f, cmd, lines, mean, sd, mn, cpu, rss in rows:
+for f, cmd, lines, mean, sd, mn, cpu, rss, size in rows:
     lps = lines / mean
-    if f == "tiny.zem":
+    if f == "tiny.zem" or cmd == "luac":
         net = per = float("nan")
     else:
         net = lines / (mean - t0) if mean > t0 else float("nan")
@@ -126,14 +149,25 @@ print("* without start-up: the tiny file's wall (lines/s*) or cpu (us/line*) tim
 print("A linear pass keeps us/line* flat as the size grows.")
 
 by = {}
-for f, cmd, lines, mean, sd, mn, cpu, rss in rows:
-    if f != "tiny.zem":
+for f, cmd, lines, mean, sd, mn, cpu, rss, size in rows:
+    if f != "tiny.zem" and cmd != "luac":
         by.setdefault(cmd, []).append((lines, cpu - c0, rss))
 print()
 for cmd, pts in by.items():
     pts.sort()
     for (l0, a, m0), (l1, b, m1) in zip(pts, pts[1:]):
         print(f"{cmd:<8} {l0:>7} -> {l1:>7} lines (x{l1 / l0:.1f}): cpu x{b / a:.1f}, peak RSS x{m1 / m0:.1f}")
+
+# check against the peer on the same size: whole processes, start-up included on both sides.
+peer = {f[:-len(".lua")]: r for r in rows for f in [r[0]] if r[1] == "luac"}
+pairs = [(r, peer[r[0][:-len(".zem")]]) for r in rows if r[1] == "check" and r[0][:-len(".zem")] in peer]
+if pairs:
+    print()
+    print(f"{'check vs luac -p':<18}{'bytes':>10}{'lua bytes':>11}{'cpu s':>8}{'luac s':>8}{'cpu x':>7}"
+          f"{'MiB':>8}{'luac MiB':>10}{'mem x':>7}")
+    for z, l in pairs:
+        print(f"{z[0]:<18}{z[8]:>10}{l[8]:>11}{z[6]:>8.3f}{l[6]:>8.3f}{z[6] / max(l[6], 1e-3):>7.1f}"
+              f"{z[7] / 1024:>8.1f}{l[7] / 1024:>10.1f}{z[7] / max(l[7], 1):>7.1f}")
 PY
 
 # PROFILE=1: instruction counts under callgrind for `check` of every generated size (slow: ~1 min per 100k

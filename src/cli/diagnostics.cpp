@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "cli/display_width.h"
@@ -26,24 +27,6 @@ struct KeptStdin {
 KeptStdin& kept_stdin() {
   static KeptStdin kept;
   return kept;
-}
-
-// Line `number` (from 1) without its line ending and trailing carriage returns. A final line ending
-// does not start another line, so "a\n" has one line.
-std::optional<std::string_view> source_line(std::string_view text, uint32_t number) {
-  size_t pos = 0;
-  for (uint32_t current = 1; pos < text.size(); ++current) {
-    const size_t newline = text.find('\n', pos);
-    const size_t stop = newline == std::string_view::npos ? text.size() : newline;
-    if (current == number) {
-      std::string_view line = text.substr(pos, stop - pos);
-      while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      return line;
-    }
-    if (newline == std::string_view::npos) break;
-    pos = newline + 1;
-  }
-  return std::nullopt;
 }
 
 // Byte offsets of the character boundaries of `line`: entry i is where character i starts, and the
@@ -131,18 +114,45 @@ std::optional<std::string> read_utf8_file(const std::string& path) {
 SourceCache::SourceCache(std::optional<std::string_view> stdin_text, SourceReader reader)
     : stdin_text_(stdin_text), reader_(std::move(reader)) {}
 
-const std::string* SourceCache::text(const std::string& label) {
+SourceCache::Source& SourceCache::source(const std::string& label) {
   auto it = texts_.find(label);
   if (it == texts_.end()) {
-    std::optional<std::string> text;
+    Source source;
     if (label == kStdinLabel) {
-      if (stdin_text_) text = std::string(*stdin_text_);
+      if (stdin_text_) source.text = std::string(*stdin_text_);
     } else {
-      text = reader_(label);
+      source.text = reader_(label);
     }
-    it = texts_.emplace(label, std::move(text)).first;
+    it = texts_.emplace(label, std::move(source)).first;
   }
-  return it->second ? &*it->second : nullptr;
+  return it->second;
+}
+
+const std::string* SourceCache::text(const std::string& label) {
+  Source& found = source(label);
+  return found.text ? &*found.text : nullptr;
+}
+
+std::optional<std::string_view> SourceCache::line(const std::string& label, uint32_t number) {
+  Source& found = source(label);
+  if (!found.text) return std::nullopt;
+  const std::string_view text = *found.text;
+  if (!found.indexed) {
+    // A final line ending does not start another line, so "a\n" has one line.
+    for (size_t pos = 0; pos < text.size();) {
+      found.line_starts.push_back(pos);
+      const size_t newline = text.find('\n', pos);
+      if (newline == std::string_view::npos) break;
+      pos = newline + 1;
+    }
+    found.indexed = true;
+  }
+  if (number == 0 || number > found.line_starts.size()) return std::nullopt;
+  const size_t start = found.line_starts[number - 1];
+  const size_t newline = text.find('\n', start);
+  std::string_view line = text.substr(start, (newline == std::string_view::npos ? text.size() : newline) - start);
+  while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
 }
 
 void write_excerpt(std::string& out, SourceCache& sources, std::string_view label,
@@ -155,9 +165,7 @@ void write_excerpt(std::string& out, SourceCache& sources, std::string_view labe
     out += "  | source file unavailable for linked program\n";
     return;
   }
-  const std::string* text = sources.text(std::string(label));
-  const std::optional<std::string_view> line =
-      text ? source_line(*text, span.start.line) : std::nullopt;
+  const std::optional<std::string_view> line = sources.line(std::string(label), span.start.line);
   if (!line) {
     out += "  | source excerpt unavailable\n";
     return;
@@ -190,17 +198,56 @@ void write_excerpt(std::string& out, SourceCache& sources, std::string_view labe
   out += '\n';
 }
 
-void write_reference_lines(std::string& out, std::string_view reference, std::string_view code,
-                           std::string_view message) {
+namespace {
+
+// The first line of `reference` that holds the anchor of `code`.
+std::optional<std::string_view> find_reference_row(std::string_view reference, std::string_view code) {
   const std::string anchor = "<a id=\"" + std::string(code) + "\"></a>";
-  std::optional<std::string_view> row;
   for (std::string_view line : split(reference, '\n')) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.find(anchor) != std::string_view::npos) {
-      row = line;
-      break;
-    }
+    if (line.find(anchor) != std::string_view::npos) return line;
   }
+  return std::nullopt;
+}
+
+// The rows of the embedded reference by code, found in one scan: a report of many problems would otherwise scan
+// the whole reference once per report. Each code maps to the first line holding its anchor, as a scan for that
+// anchor finds it.
+const std::unordered_map<std::string_view, std::string_view>& embedded_reference_rows() {
+  static const std::unordered_map<std::string_view, std::string_view> rows = [] {
+    constexpr std::string_view kOpen = "<a id=\"";
+    constexpr std::string_view kClose = "\"></a>";
+    std::unordered_map<std::string_view, std::string_view> found;
+    for (std::string_view line : split(error_reference_text(), '\n')) {
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      for (size_t at = line.find(kOpen); at != std::string_view::npos; at = line.find(kOpen, at + 1)) {
+        const size_t code_start = at + kOpen.size();
+        const size_t quote = line.find('"', code_start);
+        if (quote == std::string_view::npos || line.substr(quote, kClose.size()) != kClose) continue;
+        found.try_emplace(line.substr(code_start, quote - code_start), line);
+      }
+    }
+    return found;
+  }();
+  return rows;
+}
+
+std::optional<std::string_view> reference_row(std::string_view reference, std::string_view code) {
+  const std::string_view embedded = error_reference_text();
+  if (reference.data() == embedded.data() && reference.size() == embedded.size()) {
+    const auto& rows = embedded_reference_rows();
+    auto it = rows.find(code);
+    if (it == rows.end()) return std::nullopt;
+    return it->second;
+  }
+  return find_reference_row(reference, code);
+}
+
+}  // namespace
+
+void write_reference_lines(std::string& out, std::string_view reference, std::string_view code,
+                           std::string_view message) {
+  const std::optional<std::string_view> row = reference_row(reference, code);
   const std::vector<std::string_view> cells =
       row ? split(*row, '|') : std::vector<std::string_view>{};
   if (cells.size() >= 4) {
@@ -242,12 +289,48 @@ std::string diagnostics_label(const std::filesystem::path& path) {
   return syntax::is_valid_utf8(text) ? text : std::string("<source>");
 }
 
-std::string format_diagnostics(std::string_view label,
-                               const std::vector<syntax::Diagnostic>& diagnostics,
-                               SourceCache& sources) {
+namespace {
+
+constexpr size_t kFlushChunk = 64 * 1024;
+
+void write_hidden_reports(std::string& out, std::string_view label, uint32_t line, size_t hidden) {
+  out += label;
+  out += ':';
+  out += std::to_string(line);
+  out += ": ";
+  out += std::to_string(hidden);
+  out += hidden == 1 ? " more diagnostic on this line is not shown\n" : " more diagnostics on this line are not shown\n";
+}
+
+}  // namespace
+
+void write_diagnostics(std::string_view label, const std::vector<syntax::Diagnostic>& diagnostics,
+                       SourceCache& sources, const std::function<void(std::string&)>& flush) {
   std::string out;
+  // The run of reports about one line: its place, how many were shown, how many were held back.
+  std::string_view run_label;
+  uint32_t run_line = 0;
+  size_t run_shown = 0;
+  size_t run_hidden = 0;
+  auto end_run = [&] {
+    if (run_hidden > 0) write_hidden_reports(out, run_label, run_line, run_hidden);
+    run_shown = run_hidden = 0;
+  };
+
   for (const syntax::Diagnostic& diagnostic : diagnostics) {
     const std::string_view own_label = diagnostic.file ? std::string_view(*diagnostic.file) : label;
+    // Reports without a place (line 0) show no line, so they never count as repeats of one.
+    const uint32_t line = diagnostic.span.start.line;
+    if (line == 0 || line != run_line || own_label != run_label) {
+      end_run();
+      run_label = own_label;
+      run_line = line;
+    }
+    if (line != 0 && run_shown == kReportsShownPerLine) {
+      ++run_hidden;
+      continue;
+    }
+    ++run_shown;
     write_report(out, sources,
                  Report{own_label, diagnostic.span, diagnostic.severity,
                         syntax::diagnostic_code_name(diagnostic.code), diagnostic.message});
@@ -261,15 +344,29 @@ std::string format_diagnostics(std::string_view label,
       out += '\n';
       write_excerpt(out, sources, related_label, related.span);
     }
+    if (out.size() >= kFlushChunk) {
+      flush(out);
+      out.clear();
+    }
   }
-  return out;
+  end_run();
+  if (!out.empty()) flush(out);
+}
+
+std::string format_diagnostics(std::string_view label,
+                               const std::vector<syntax::Diagnostic>& diagnostics,
+                               SourceCache& sources) {
+  std::string text;
+  write_diagnostics(label, diagnostics, sources, [&](std::string& chunk) { text += chunk; });
+  return text;
 }
 
 void render_diagnostics(const std::filesystem::path& path,
                         const std::vector<syntax::Diagnostic>& diagnostics) {
   SourceCache sources(kept_stdin_text());
-  const std::string text = format_diagnostics(diagnostics_label(path), diagnostics, sources);
-  std::fwrite(text.data(), 1, text.size(), stderr);
+  write_diagnostics(diagnostics_label(path), diagnostics, sources, [](std::string& chunk) {
+    std::fwrite(chunk.data(), 1, chunk.size(), stderr);
+  });
   std::fflush(stderr);
 }
 

@@ -3,6 +3,8 @@
 // embedded error reference.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -43,10 +45,22 @@ class SourceCache {
   // Null when the label has no readable text.
   const std::string* text(const std::string& label);
 
+  // Line `number` (from 1) of the label's text without its line ending and trailing carriage returns; nothing
+  // when the label has no text or the text has fewer lines. The line starts of a text are found once, on its
+  // first excerpt, so that every later excerpt costs only its own line.
+  std::optional<std::string_view> line(const std::string& label, uint32_t number);
+
  private:
+  struct Source {
+    std::optional<std::string> text;
+    std::vector<size_t> line_starts;  // filled on the first line asked for
+    bool indexed = false;
+  };
+  Source& source(const std::string& label);
+
   std::optional<std::string_view> stdin_text_;
   SourceReader reader_;
-  std::map<std::string, std::optional<std::string>> texts_;
+  std::map<std::string, Source> texts_;
 };
 
 // One report: the place, severity, code name (compile or runtime) and message.
@@ -75,12 +89,23 @@ void write_report(std::string& out, SourceCache& sources, const Report& report);
 // valid UTF-8.
 std::string diagnostics_label(const std::filesystem::path& path);
 
-// Every diagnostic's report in list order, each followed by its related locations.
+// How many reports in a row about one line of one file are shown in full. A long line with a problem at every
+// character would otherwise be printed again for each of them; the reports past this many are counted in one
+// summary line instead.
+inline constexpr size_t kReportsShownPerLine = 10;
+
+// Every diagnostic's report in list order, each followed by its related locations, with at most
+// kReportsShownPerLine reports in a row about one line. `flush` is handed the text so far whenever it has
+// grown past a chunk, and whatever is left at the end; it may empty the text it is given.
+void write_diagnostics(std::string_view label, const std::vector<syntax::Diagnostic>& diagnostics,
+                       SourceCache& sources, const std::function<void(std::string&)>& flush);
+
+// write_diagnostics into one text.
 std::string format_diagnostics(std::string_view label,
                                const std::vector<syntax::Diagnostic>& diagnostics,
                                SourceCache& sources);
 
-// Writes the reports of `diagnostics` to stderr; `path` labels the ones without a file.
+// Writes the reports of `diagnostics` to stderr as they are formatted; `path` labels the ones without a file.
 void render_diagnostics(const std::filesystem::path& path,
                         const std::vector<syntax::Diagnostic>& diagnostics);
 

@@ -9,6 +9,10 @@
 namespace dravelin::compiler {
 
 std::vector<syntax::Diagnostic> check_program(const LinkedModule& module, const std::vector<LinkedModule>& modules) {
+  return check_program(module, ModuleIndex(modules));
+}
+
+std::vector<syntax::Diagnostic> check_program(const LinkedModule& module, const ModuleIndex& modules) {
   check::Checker checker(module, modules);
   for (const syntax::ast::Decl& decl : module.program.decls) {
     if (const auto* input = std::get_if<syntax::ast::Input>(&decl.node)) checker.input_names.insert(input->name);

@@ -123,7 +123,7 @@ std::vector<std::string> path_names(const NamePath& path) {
   return names;
 }
 
-void check_reference(Checker& checker, Scope& scope, const AssignedSet& assigned, const NamePath& path,
+void check_reference(Checker& checker, Scope& scope, AssignedSet& assigned, const NamePath& path,
                      const std::vector<ast::Arg>* args, Span span) {
   if (path.empty()) return;
   const bool called = args != nullptr;

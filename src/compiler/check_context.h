@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "compiler/link.h"
@@ -19,16 +20,35 @@ namespace ast = syntax::ast;
 using syntax::DiagnosticCode;
 using syntax::Span;
 
-// The names definitely assigned at one point of a unit. Copied into nested blocks; ordered, since the sets are
-// small and are intersected at every merge.
-using AssignedSet = std::set<std::string>;
+// The names definitely assigned at the point of a unit that the walk has reached. One set serves the whole walk of
+// a unit: a nested block adds to it and takes its additions back when it ends, and a branching statement merges
+// only what its paths added. So the cost of a block follows what it assigns, not how much was assigned before it:
+// copying the set into every block made a long run of branching statements quadratic.
+class AssignedSet {
+ public:
+  bool contains(std::string_view name) const { return names_.find(name) != names_.end(); }
+  // Adds the name; nothing changes when it is there already.
+  void add(std::string_view name);
+  // A point to come back to: `take_back` removes what was added since and returns it, in the order added.
+  std::size_t mark() const { return added_.size(); }
+  std::vector<std::string> take_back(std::size_t mark);
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_set<std::string, Hash, std::equal_to<>> names_;
+  // The names in the order they were added; each points into `names_`, whose elements never move.
+  std::vector<const std::string*> added_;
+};
 
 struct Checker {
-  Checker(const LinkedModule& checked, const std::vector<LinkedModule>& all) : module(checked), modules(all) {}
+  Checker(const LinkedModule& checked, const ModuleIndex& all) : module(checked), modules(all) {}
 
   std::vector<syntax::Diagnostic> diagnostics;
   const LinkedModule& module;
-  const std::vector<LinkedModule>& modules;
+  const ModuleIndex& modules;
   std::set<std::string> input_names;
   std::map<std::string, UnitKind> unit_names;
   std::set<std::string> prelude_names;
@@ -49,16 +69,16 @@ struct Scope {
   UnitKind unit_kind = UnitKind::Task;
 };
 
+// What a block added to the assigned set it started from (the set itself is back as it was), and whether the
+// block never continues to the statement after it.
 struct BlockOutcome {
-  AssignedSet assigned;
+  std::vector<std::string> added;
   bool diverges = false;
 };
 
-// One path out of a branching statement: where it leaves the assigned set, and whether it continues at all.
-struct PathOutcome {
-  AssignedSet assigned;
-  bool diverges = false;
-};
+// One path out of a branching statement: the names it adds to the set before the statement, and whether it
+// continues at all.
+using PathOutcome = BlockOutcome;
 
 // One segment of a name path (`a`, `a.b`, `a.b.c`): its text and the span of its name.
 struct Segment {
@@ -79,23 +99,24 @@ void push_duplicate(Checker& checker, std::string_view name, std::string message
 // Known names and definite assignment (check_state.cpp).
 
 bool is_builtin_name(std::string_view name);
-bool is_known_name(const Checker& checker, const Scope& scope, const AssignedSet& assigned, std::string_view name);
-void check_read(Checker& checker, const Scope& scope, const AssignedSet& assigned, std::string_view name,
+bool is_known_name(const Checker& checker, const Scope& scope, AssignedSet& assigned, std::string_view name);
+void check_read(Checker& checker, const Scope& scope, AssignedSet& assigned, std::string_view name,
                 Span span);
-// Sets `assigned` to what holds after a branching statement and returns whether the statement diverges.
+// Adds to `assigned` what every continuing path of a branching statement adds, and returns whether the statement
+// diverges (no path continues).
 bool merge_paths(AssignedSet& assigned, const std::vector<PathOutcome>& paths);
 
 // ---------------------------------------------------------------------------------------------------------------
 // Walkers.
 
 // check_statements.cpp
-BlockOutcome check_block(Checker& checker, Scope& scope, const ast::Block& block, const AssignedSet& assigned);
+BlockOutcome check_block(Checker& checker, Scope& scope, const ast::Block& block, AssignedSet& assigned);
 
 // check_expressions.cpp
-void check_expr(Checker& checker, Scope& scope, const AssignedSet& assigned, const ast::Expr& expr);
-void check_judge(Checker& checker, Scope& scope, const AssignedSet& assigned, const ast::Judge& judge);
+void check_expr(Checker& checker, Scope& scope, AssignedSet& assigned, const ast::Expr& expr);
+void check_judge(Checker& checker, Scope& scope, AssignedSet& assigned, const ast::Judge& judge);
 // Runs `check_judge` with the in-question flag raised, restoring it afterwards.
-void check_question(Checker& checker, Scope& scope, const AssignedSet& assigned, const ast::Judge& judge);
+void check_question(Checker& checker, Scope& scope, AssignedSet& assigned, const ast::Judge& judge);
 void warn_bare_prob(Checker& checker, const Scope& scope, const ast::Expr& condition);
 bool is_small_value(const ast::Expr& expr);
 // The text of a text literal made of one literal run, or "" for an empty one; nothing for any other
@@ -108,7 +129,7 @@ void warn_uncapped(Checker& checker, const ast::ShapeField& field);
 std::optional<NamePath> name_path(const ast::Expr& expr);
 std::vector<std::string> path_names(const NamePath& path);
 // `args` is null for a chain of field accesses and points at the arguments for a call.
-void check_reference(Checker& checker, Scope& scope, const AssignedSet& assigned, const NamePath& path,
+void check_reference(Checker& checker, Scope& scope, AssignedSet& assigned, const NamePath& path,
                      const std::vector<ast::Arg>* args, Span span);
 void check_effect_purity(Checker& checker, UnitKind kind, std::string_view effect, Span span);
 void check_unit_call_purity(Checker& checker, UnitKind kind, UnitKind callee_kind, std::string_view qualified,

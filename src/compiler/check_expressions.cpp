@@ -17,7 +17,7 @@ bool is_short_literal_text(const ast::Expr& expr) {
   return text && text->size() < 100;
 }
 
-void check_fields(Checker& checker, Scope& scope, const AssignedSet& assigned,
+void check_fields(Checker& checker, Scope& scope, AssignedSet& assigned,
                   const std::vector<ast::RecordField>& fields) {
   for (const ast::RecordField& field : fields) {
     if (field.value) {
@@ -28,7 +28,11 @@ void check_fields(Checker& checker, Scope& scope, const AssignedSet& assigned,
   }
 }
 
-void check_text(Checker& checker, Scope& scope, const AssignedSet& assigned, const ast::TextLit& text) {
+void check_text(Checker& checker, Scope& scope, AssignedSet& assigned, const ast::TextLit& text) {
+  if (const std::vector<ast::Expr>* kept = ast::interpolation_exprs(text, checker.log_shadowed)) {
+    for (const ast::Expr& expr : *kept) check_expr(checker, scope, assigned, expr);
+    return;
+  }
   for (const syntax::TokenTextPart& part : text.parts) {
     const auto* interpolation = std::get_if<syntax::TextInterpolationPart>(&part);
     if (interpolation == nullptr) continue;
@@ -39,11 +43,11 @@ void check_text(Checker& checker, Scope& scope, const AssignedSet& assigned, con
   }
 }
 
-void check_optional(Checker& checker, Scope& scope, const AssignedSet& assigned, const std::optional<ast::Expr>& e) {
+void check_optional(Checker& checker, Scope& scope, AssignedSet& assigned, const std::optional<ast::Expr>& e) {
   if (e) check_expr(checker, scope, assigned, *e);
 }
 
-void check_detail(Checker& checker, Scope& scope, const AssignedSet& assigned, const ast::Detail& detail) {
+void check_detail(Checker& checker, Scope& scope, AssignedSet& assigned, const ast::Detail& detail) {
   check_optional(checker, scope, assigned, detail.focus);
   check_optional(checker, scope, assigned, detail.note);
   check_optional(checker, scope, assigned, detail.compare);
@@ -59,7 +63,7 @@ bool is_bare_name(const ast::Expr& expr, std::string_view name) {
   return n != nullptr && n->name == name;
 }
 
-void check_call(Checker& checker, Scope& scope, const AssignedSet& assigned, const ast::Expr::Call& call) {
+void check_call(Checker& checker, Scope& scope, AssignedSet& assigned, const ast::Expr::Call& call) {
   std::optional<NamePath> path = name_path(*call.callee);
   if (path) {
     check_reference(checker, scope, assigned, *path, &call.args, call.span);
@@ -90,7 +94,7 @@ bool is_prob_result(const Checker& checker, const std::string& qualified, const 
 
 }  // namespace
 
-void check_expr(Checker& checker, Scope& scope, const AssignedSet& assigned, const ast::Expr& expr) {
+void check_expr(Checker& checker, Scope& scope, AssignedSet& assigned, const ast::Expr& expr) {
   std::visit(
       [&](const auto& e) {
         using E = std::decay_t<decltype(e)>;
@@ -125,13 +129,14 @@ void check_expr(Checker& checker, Scope& scope, const AssignedSet& assigned, con
           check_expr(checker, scope, assigned, *e.on);
         } else if constexpr (std::is_same_v<E, ast::Expr::Comprehension>) {
           check_expr(checker, scope, assigned, *e.iterable);
-          AssignedSet inner = assigned;
-          for (const ast::Ident& name : e.names) inner.insert(name.name);
+          const std::size_t before = assigned.mark();
+          for (const ast::Ident& name : e.names) assigned.add(name.name);
           if (e.test) {
             warn_bare_prob(checker, scope, **e.test);
-            check_expr(checker, scope, inner, **e.test);
+            check_expr(checker, scope, assigned, **e.test);
           }
-          check_expr(checker, scope, inner, *e.expr);
+          check_expr(checker, scope, assigned, *e.expr);
+          assigned.take_back(before);
         } else if constexpr (std::is_same_v<E, ast::Expr::Judge>) {
           check_question(checker, scope, assigned, *e.judge);
         } else if constexpr (std::is_same_v<E, ast::Expr::Log>) {
@@ -150,7 +155,7 @@ void check_expr(Checker& checker, Scope& scope, const AssignedSet& assigned, con
       expr.node);
 }
 
-void check_judge(Checker& checker, Scope& scope, const AssignedSet& assigned, const ast::Judge& judge) {
+void check_judge(Checker& checker, Scope& scope, AssignedSet& assigned, const ast::Judge& judge) {
   if (judge.each && std::holds_alternative<ast::JudgeVerb::PickAmong>(judge.verb.node)) {
     push_error(checker, DiagnosticCode::PickAmongEach,
                "`each` cannot be combined with `pick among` (spec section 6.4a)", judge.span);
@@ -181,7 +186,7 @@ void check_judge(Checker& checker, Scope& scope, const AssignedSet& assigned, co
   if (judge.detail) check_detail(checker, scope, assigned, *judge.detail);
 }
 
-void check_question(Checker& checker, Scope& scope, const AssignedSet& assigned, const ast::Judge& judge) {
+void check_question(Checker& checker, Scope& scope, AssignedSet& assigned, const ast::Judge& judge) {
   bool saved = checker.in_question;
   checker.in_question = true;
   check_judge(checker, scope, assigned, judge);

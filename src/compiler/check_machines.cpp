@@ -2,6 +2,9 @@
 // still reach a `done` state.
 #include <map>
 #include <set>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "compiler/check_context.h"
 
@@ -21,7 +24,8 @@ void check_transition(Checker& checker, Scope& scope, const ast::Transition& tra
                "event `" + transition.event + "` needs a description: it is what Zem reads (spec section 7.8)",
                ast::span(transition.description));
   }
-  check_expr(checker, scope, AssignedSet{}, transition.description);
+  AssignedSet none;
+  check_expr(checker, scope, none, transition.description);
   if (state_names.count(transition.target) == 0) {
     push_error(checker, DiagnosticCode::MachineUnknownState,
                "`-> " + transition.target + "` names a state the machine does not declare (spec section 7.8)",
@@ -29,27 +33,35 @@ void check_transition(Checker& checker, Scope& scope, const ast::Transition& tra
   }
   if (transition.when) {
     warn_bare_prob(checker, scope, *transition.when);
-    check_expr(checker, scope, AssignedSet{}, *transition.when);
+    check_expr(checker, scope, none, *transition.when);
   }
-  if (transition.body) check_block(checker, scope, *transition.body, AssignedSet{});
+  if (transition.body) check_block(checker, scope, *transition.body, none);
 }
 
-// Names of the states from which some chain of transitions ends in a `done` state.
+// Names of the states from which some chain of transitions ends in a `done` state. Guards and `risky` marks are
+// ignored: any transition may fire; a target that names no state leads nowhere. The walk follows the transitions
+// backwards from the `done` states, so each transition is looked at once; repeating forward passes until nothing
+// changed took a pass per state on a chain written from its start.
 std::set<std::string> states_reaching_done(const ast::Machine& machine, const std::set<std::string>& state_names) {
-  std::set<std::string> reach;
+  // Target name to the names of the states with a transition into it. States that share a name count as one.
+  std::unordered_map<std::string_view, std::vector<std::string_view>> sources;
   for (const ast::MachineState& state : machine.states) {
-    if (state.done) reach.insert(state.name);
+    for (const ast::Transition& transition : state.transitions) {
+      if (state_names.count(transition.target) != 0) sources[transition.target].push_back(state.name);
+    }
   }
-  for (bool grew = true; grew;) {
-    grew = false;
-    for (const ast::MachineState& state : machine.states) {
-      for (const ast::Transition& transition : state.transitions) {
-        // Guards and `risky` marks are ignored: any transition may fire. A target that names no state leads
-        // nowhere.
-        if (state_names.count(transition.target) == 0 || reach.count(transition.target) == 0) continue;
-        if (reach.insert(state.name).second) grew = true;
-        break;
-      }
+  std::set<std::string> reach;
+  std::vector<std::string_view> pending;
+  for (const ast::MachineState& state : machine.states) {
+    if (state.done && reach.insert(state.name).second) pending.push_back(state.name);
+  }
+  while (!pending.empty()) {
+    const std::string_view target = pending.back();
+    pending.pop_back();
+    auto into = sources.find(target);
+    if (into == sources.end()) continue;
+    for (std::string_view source : into->second) {
+      if (reach.emplace(source).second) pending.push_back(source);
     }
   }
   return reach;
@@ -61,14 +73,16 @@ void check_machine(Checker& checker, const ast::Machine& machine) {
   Scope scope;
   scope.unit_kind = UnitKind::Machine;
   for (const ast::DefParam& param : machine.params) scope.params.insert(param.name);
+  // Every walk leaves the set as it found it, so one empty set serves every part that starts from nothing.
+  AssignedSet none;
   // Checked like a task's defaults, before `obs` exists.
   for (const ast::DefParam& param : machine.params) {
-    if (param.default_value) check_expr(checker, scope, AssignedSet{}, *param.default_value);
+    if (param.default_value) check_expr(checker, scope, none, *param.default_value);
   }
 
-  if (machine.goal) check_expr(checker, scope, AssignedSet{}, *machine.goal);
+  if (machine.goal) check_expr(checker, scope, none, *machine.goal);
   for (const ast::ShapeField& field : machine.observe) {
-    check_expr(checker, scope, AssignedSet{}, field.value);
+    check_expr(checker, scope, none, field.value);
     warn_uncapped(checker, field);
   }
   // The transitions see what was observed; the goal and the observed values themselves cannot.

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <unordered_map>
 
 #include "compiler/check_context.h"
 #include "compiler/module_sources.h"
@@ -49,14 +50,15 @@ bool is_builtin_name(std::string_view name) {
   return std::find(kBuiltins.begin(), kBuiltins.end(), name) != kBuiltins.end();
 }
 
-bool is_known_name(const Checker& checker, const Scope& scope, const AssignedSet& assigned, std::string_view name) {
+bool is_known_name(const Checker& checker, const Scope& scope, AssignedSet& assigned, std::string_view name) {
+  if (assigned.contains(name)) return true;
   std::string key(name);
-  return assigned.count(key) != 0 || scope.params.count(key) != 0 || checker.input_names.count(key) != 0 ||
+  return scope.params.count(key) != 0 || checker.input_names.count(key) != 0 ||
          checker.module.capabilities.count(key) != 0 || checker.unit_names.count(key) != 0 ||
          checker.prelude_names.count(key) != 0 || checker.module.aliases.count(key) != 0 || is_builtin_name(name);
 }
 
-void check_read(Checker& checker, const Scope& scope, const AssignedSet& assigned, std::string_view name,
+void check_read(Checker& checker, const Scope& scope, AssignedSet& assigned, std::string_view name,
                 Span span) {
   if (is_known_name(checker, scope, assigned, name)) return;
   push_error(checker, DiagnosticCode::UnassignedRead,
@@ -64,25 +66,39 @@ void check_read(Checker& checker, const Scope& scope, const AssignedSet& assigne
 }
 
 bool merge_paths(AssignedSet& assigned, const std::vector<PathOutcome>& paths) {
-  const AssignedSet* first = nullptr;
-  AssignedSet merged;
+  // Every path starts from the set before the statement, so what holds after it is that set together with the
+  // names that every continuing path adds. Counting each name once per path finds them in the paths' own size.
+  std::unordered_map<std::string_view, std::size_t> times_added;
+  const PathOutcome* first = nullptr;
+  std::size_t continuing = 0;
   for (const PathOutcome& path : paths) {
     if (path.diverges) continue;
-    if (first == nullptr) {
-      first = &path.assigned;
-      merged = path.assigned;
-      continue;
-    }
-    AssignedSet kept;
-    std::set_intersection(merged.begin(), merged.end(), path.assigned.begin(), path.assigned.end(),
-                          std::inserter(kept, kept.end()));
-    merged = std::move(kept);
+    if (first == nullptr) first = &path;
+    ++continuing;
+    for (const std::string& name : path.added) ++times_added[name];
   }
   // No path continues: the statement never falls through, and what follows it is unreachable, so the set
   // stays as it was.
   if (first == nullptr) return true;
-  assigned = std::move(merged);
+  for (const std::string& name : first->added) {
+    if (times_added[name] == continuing) assigned.add(name);
+  }
   return false;
+}
+
+void AssignedSet::add(std::string_view name) {
+  auto [it, inserted] = names_.emplace(name);
+  if (inserted) added_.push_back(&*it);
+}
+
+std::vector<std::string> AssignedSet::take_back(std::size_t mark) {
+  std::vector<std::string> taken;
+  if (mark >= added_.size()) return taken;
+  taken.reserve(added_.size() - mark);
+  for (std::size_t i = mark; i < added_.size(); ++i) taken.push_back(*added_[i]);
+  for (std::size_t i = mark; i < added_.size(); ++i) names_.erase(taken[i - mark]);
+  added_.resize(mark);
+  return taken;
 }
 
 std::string_view unit_kind_word(UnitKind kind) {

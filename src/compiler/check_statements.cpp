@@ -77,8 +77,6 @@ std::string_view verify_misplacement(const Scope& scope) {
   return "inside another statement's block";
 }
 
-PathOutcome path_of(BlockOutcome outcome) { return {std::move(outcome.assigned), outcome.diverges}; }
-
 // Checks one statement, updating `assigned`; returns whether the statement never continues to the next one.
 bool check_stmt(Checker& checker, Scope& scope, const ast::Stmt& stmt, AssignedSet& assigned) {
   return std::visit(
@@ -93,7 +91,7 @@ bool check_stmt(Checker& checker, Scope& scope, const ast::Stmt& stmt, AssignedS
             check_expr(checker, scope, assigned, s.value);
           }
           track_assignment(checker, scope, s);
-          if (s.target.path.empty()) assigned.insert(s.target.root);
+          if (s.target.path.empty()) assigned.add(s.target.root);
           return false;
         } else if constexpr (std::is_same_v<S, ast::Stmt::Expr>) {
           check_expr(checker, scope, assigned, s.expr);
@@ -103,20 +101,21 @@ bool check_stmt(Checker& checker, Scope& scope, const ast::Stmt& stmt, AssignedS
           for (const ast::Branch& branch : s.branches) {
             warn_bare_prob(checker, scope, branch.test);
             check_expr(checker, scope, assigned, branch.test);
-            paths.push_back(path_of(check_block(checker, scope, branch.body, assigned)));
+            paths.push_back(check_block(checker, scope, branch.body, assigned));
           }
           if (s.otherwise) {
-            paths.push_back(path_of(check_block(checker, scope, *s.otherwise, assigned)));
+            paths.push_back(check_block(checker, scope, *s.otherwise, assigned));
           } else {
-            paths.push_back({assigned, false});
+            paths.push_back({{}, false});
           }
           return merge_paths(assigned, paths);
         } else if constexpr (std::is_same_v<S, ast::Stmt::For>) {
           check_expr(checker, scope, assigned, s.iterable);
-          AssignedSet inner = assigned;
-          for (const ast::Ident& name : s.names) inner.insert(name.name);
+          const std::size_t before = assigned.mark();
+          for (const ast::Ident& name : s.names) assigned.add(name.name);
           DepthGuard loop(scope.loop_depth);
-          check_block(checker, scope, s.body, inner);
+          check_block(checker, scope, s.body, assigned);
+          assigned.take_back(before);
           return false;
         } else if constexpr (std::is_same_v<S, ast::Stmt::Loop>) {
           DepthGuard loop(scope.loop_depth);
@@ -155,7 +154,7 @@ bool check_stmt(Checker& checker, Scope& scope, const ast::Stmt& stmt, AssignedS
                                                    syntax::Verdict::Escalate, syntax::Verdict::Stop};
           std::optional<PathOutcome> by_verdict[4];
           for (const ast::GateArm& arm : s.arms) {
-            PathOutcome outcome = path_of(check_block(checker, scope, arm.body, assigned));
+            PathOutcome outcome = check_block(checker, scope, arm.body, assigned);
             auto slot = static_cast<std::size_t>(arm.verdict);
             if (slot < 4 && !by_verdict[slot]) by_verdict[slot] = std::move(outcome);
           }
@@ -167,7 +166,7 @@ bool check_stmt(Checker& checker, Scope& scope, const ast::Stmt& stmt, AssignedS
             } else {
               // A verdict without an arm: proceed and confirm carry on after the gate, escalate and stop pause.
               bool pauses = verdict == syntax::Verdict::Escalate || verdict == syntax::Verdict::Stop;
-              paths.push_back({assigned, pauses});
+              paths.push_back({{}, pauses});
             }
           }
           return merge_paths(assigned, paths);
@@ -178,7 +177,7 @@ bool check_stmt(Checker& checker, Scope& scope, const ast::Stmt& stmt, AssignedS
             warn_uncapped(checker, field);
           }
           forget_held_values(scope, s.target);
-          assigned.insert(s.target);
+          assigned.add(s.target);
           return false;
         } else if constexpr (std::is_same_v<S, ast::Stmt::Return>) {
           if (scope.unit_kind == UnitKind::Machine) {
@@ -210,14 +209,16 @@ bool check_stmt(Checker& checker, Scope& scope, const ast::Stmt& stmt, AssignedS
 
 }  // namespace
 
-BlockOutcome check_block(Checker& checker, Scope& scope, const ast::Block& block, const AssignedSet& assigned) {
+BlockOutcome check_block(Checker& checker, Scope& scope, const ast::Block& block, AssignedSet& assigned) {
   DepthGuard depth(scope.block_depth);
-  BlockOutcome outcome{assigned, false};
+  const std::size_t before = assigned.mark();
+  BlockOutcome outcome;
   // Statements after one that diverges are still walked: their findings count, and so do their assignments
   // for the reads that follow them.
   for (const ast::Stmt& stmt : block.stmts) {
-    if (check_stmt(checker, scope, stmt, outcome.assigned)) outcome.diverges = true;
+    if (check_stmt(checker, scope, stmt, assigned)) outcome.diverges = true;
   }
+  outcome.added = assigned.take_back(before);
   return outcome;
 }
 

@@ -14,8 +14,9 @@ namespace {
 void check_params(Checker& checker, Scope& scope, const std::vector<ast::DefParam>& params) {
   for (const ast::DefParam& param : params) scope.params.insert(param.name);
   // Parameters are known through the scope, so a default may read any parameter of its unit.
+  AssignedSet none;
   for (const ast::DefParam& param : params) {
-    if (param.default_value) check_expr(checker, scope, AssignedSet{}, *param.default_value);
+    if (param.default_value) check_expr(checker, scope, none, *param.default_value);
   }
 }
 
@@ -33,13 +34,21 @@ void check_judgment(Checker& checker, const ast::Judgment& judgment) {
       seen.emplace(result.name, result.name_span);
     }
     // Each question is asked on the judgment's inputs alone; the other results do not exist yet.
-    check_question(checker, scope, AssignedSet{}, result.question);
+    AssignedSet none;
+    check_question(checker, scope, none, result.question);
   }
 
+  // A log line reads the results written before it. The lines come in source order, so the set only grows from
+  // one line to the next; it is built afresh only for a line that counts fewer results than the one before.
+  AssignedSet before;
+  std::size_t known = 0;
   for (const ast::JudgmentLog& log : judgment.logs) {
-    AssignedSet before;
     std::size_t after = std::min(log.after, judgment.results.size());
-    for (std::size_t i = 0; i < after; ++i) before.insert(judgment.results[i].name);
+    if (after < known) {
+      before.take_back(0);
+      known = 0;
+    }
+    for (; known < after; ++known) before.add(judgment.results[known].name);
     check_expr(checker, scope, before, log.log);
   }
 }
@@ -49,7 +58,8 @@ void check_procedure(Checker& checker, const Unit& unit, UnitKind kind) {
   Scope scope;
   scope.unit_kind = kind;
   check_params(checker, scope, unit.params);
-  check_block(checker, scope, unit.body, AssignedSet{});
+  AssignedSet assigned;
+  check_block(checker, scope, unit.body, assigned);
 }
 
 }  // namespace

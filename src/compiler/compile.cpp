@@ -59,9 +59,10 @@ CompileResult compile_linked(Result<std::vector<LinkedModule>, std::vector<Diagn
 
   // Every module is checked and lowered, even after an earlier one had errors, so one compile reports them all.
   std::vector<Diagnostic> diagnostics;
+  const ModuleIndex index(modules);
   for (const LinkedModule& module : modules) {
-    append(diagnostics, check_program(module, modules));
-    LoweredModule lowered = lower_program(module, modules);
+    append(diagnostics, check_program(module, index));
+    LoweredModule lowered = lower_program(module, index);
     append(diagnostics, std::move(lowered.diagnostics));
     append(ir.judgments, std::move(lowered.judgments));
     append(ir.tasks, std::move(lowered.tasks));

@@ -111,15 +111,36 @@ std::optional<std::string> module_display_name(const LinkedModule& module);
 // "prefix.name", or the bare name when the prefix is empty.
 std::string qualify_name(std::string_view prefix, std::string_view name);
 
+// The linked modules by qualified alias, built once per compile. A program that imports one library under two
+// aliases, level after level, links as many instances as it has routes; looking modules up through this index
+// keeps the checking and lowering of each instance from scanning all of them. The modules must outlive it and
+// stay in place.
+class ModuleIndex {
+ public:
+  explicit ModuleIndex(const std::vector<LinkedModule>& modules);
+
+  const std::vector<LinkedModule>& modules() const { return *modules_; }
+  // The first module with this qualified alias, or null.
+  const LinkedModule* with_alias(std::string_view alias) const;
+
+ private:
+  const std::vector<LinkedModule>* modules_;
+  std::unordered_map<std::string_view, std::size_t> first_;
+};
+
 // The prelude's unit names that do not begin with "_"; empty when no module is `std`.
 std::set<std::string> prelude_public_names(const std::vector<LinkedModule>& modules);
+std::set<std::string> prelude_public_names(const ModuleIndex& modules);
 
 // The unit a qualified name denotes: the part after the last "." is the unit's name, the part before it the
 // module's alias. The first unit of that name in the first module of that alias.
 const syntax::ast::Unit* find_unit(const std::vector<LinkedModule>& modules, std::string_view qualified);
+const syntax::ast::Unit* find_unit(const ModuleIndex& modules, std::string_view qualified);
 
 // What the name `x` or `a.x` (as parts) written in `module` calls; a bare name falls back to the prelude.
 CalleeResolution resolve_callee(const std::vector<LinkedModule>& modules, const LinkedModule& module,
+                                const std::vector<std::string>& parts);
+CalleeResolution resolve_callee(const ModuleIndex& modules, const LinkedModule& module,
                                 const std::vector<std::string>& parts);
 
 }  // namespace dravelin::compiler

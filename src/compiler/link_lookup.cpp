@@ -14,6 +14,10 @@ const LinkedModule* module_with_alias(const std::vector<LinkedModule>& modules, 
   return nullptr;
 }
 
+const LinkedModule* module_with_alias(const ModuleIndex& modules, std::string_view alias) {
+  return modules.with_alias(alias);
+}
+
 const UnitSlots* indexed_slots(const LinkedModule& module, std::string_view name) {
   auto it = module.unit_index.find(std::string(name));
   return it == module.unit_index.end() ? nullptr : &it->second;
@@ -78,7 +82,10 @@ std::string qualify_name(std::string_view prefix, std::string_view name) {
   return out;
 }
 
-std::set<std::string> prelude_public_names(const std::vector<LinkedModule>& modules) {
+namespace {
+
+template <class Modules>
+std::set<std::string> public_prelude_names(const Modules& modules) {
   std::set<std::string> names;
   const LinkedModule* prelude = module_with_alias(modules, "std");
   if (prelude == nullptr) return names;
@@ -89,7 +96,8 @@ std::set<std::string> prelude_public_names(const std::vector<LinkedModule>& modu
   return names;
 }
 
-const ast::Unit* find_unit(const std::vector<LinkedModule>& modules, std::string_view qualified) {
+template <class Modules>
+const ast::Unit* unit_by_qualified_name(const Modules& modules, std::string_view qualified) {
   size_t dot = qualified.rfind('.');
   std::string_view alias = dot == std::string_view::npos ? std::string_view() : qualified.substr(0, dot);
   std::string_view name = dot == std::string_view::npos ? qualified : qualified.substr(dot + 1);
@@ -98,8 +106,8 @@ const ast::Unit* find_unit(const std::vector<LinkedModule>& modules, std::string
   return first_unit_named(*module, name);
 }
 
-CalleeResolution resolve_callee(const std::vector<LinkedModule>& modules, const LinkedModule& module,
-                                const std::vector<std::string>& parts) {
+template <class Modules>
+CalleeResolution resolve(const Modules& modules, const LinkedModule& module, const std::vector<std::string>& parts) {
   if (parts.empty()) return callee::NotFound{};
   if (parts.size() == 1) {
     const std::string& name = parts[0];
@@ -126,6 +134,42 @@ CalleeResolution resolve_callee(const std::vector<LinkedModule>& modules, const 
   std::string qualified = qualify_name(local->second, name);
   if (is_private(name)) return callee::Private{std::move(qualified)};
   return callee::Found{std::move(qualified), unit_kind(*unit)};
+}
+
+}  // namespace
+
+ModuleIndex::ModuleIndex(const std::vector<LinkedModule>& modules) : modules_(&modules) {
+  first_.reserve(modules.size());
+  for (std::size_t i = 0; i < modules.size(); ++i) first_.try_emplace(modules[i].alias, i);
+}
+
+const LinkedModule* ModuleIndex::with_alias(std::string_view alias) const {
+  auto it = first_.find(alias);
+  return it == first_.end() ? nullptr : &(*modules_)[it->second];
+}
+
+std::set<std::string> prelude_public_names(const std::vector<LinkedModule>& modules) {
+  return public_prelude_names(modules);
+}
+
+std::set<std::string> prelude_public_names(const ModuleIndex& modules) { return public_prelude_names(modules); }
+
+const ast::Unit* find_unit(const std::vector<LinkedModule>& modules, std::string_view qualified) {
+  return unit_by_qualified_name(modules, qualified);
+}
+
+const ast::Unit* find_unit(const ModuleIndex& modules, std::string_view qualified) {
+  return unit_by_qualified_name(modules, qualified);
+}
+
+CalleeResolution resolve_callee(const std::vector<LinkedModule>& modules, const LinkedModule& module,
+                                const std::vector<std::string>& parts) {
+  return resolve(modules, module, parts);
+}
+
+CalleeResolution resolve_callee(const ModuleIndex& modules, const LinkedModule& module,
+                                const std::vector<std::string>& parts) {
+  return resolve(modules, module, parts);
 }
 
 }  // namespace dravelin::compiler

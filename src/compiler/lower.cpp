@@ -203,6 +203,10 @@ ir::ToolSignature lower_tool_signature(const ast::ToolSignature& signature) {
 }  // namespace
 
 LoweredModule lower_program(const LinkedModule& module, const std::vector<LinkedModule>& modules) {
+  return lower_program(module, ModuleIndex(modules));
+}
+
+LoweredModule lower_program(const LinkedModule& module, const ModuleIndex& modules) {
   // The names as the module itself declares them, not the root's names they are bound to.
   std::set<std::string> capability_names;
   for (const auto& [name, binding] : module.capabilities) capability_names.insert(name);

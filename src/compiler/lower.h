@@ -23,6 +23,8 @@ struct LoweredModule {
 // Never fails: problems travel in `diagnostics`. Runs on modules the checker found errors in too, so it relies
 // on nothing the checker would have guaranteed.
 LoweredModule lower_program(const LinkedModule& module, const std::vector<LinkedModule>& modules);
+// The same with the modules already indexed, for callers that lower many of them.
+LoweredModule lower_program(const LinkedModule& module, const ModuleIndex& modules);
 
 struct LoweredDeclarations {
   std::vector<ir::Input> inputs;

@@ -91,12 +91,18 @@ std::string bound_name(std::string_view name, const LoweringContext& ctx) {
   return std::string(name);
 }
 
-std::vector<ir::TextPart> lower_text_parts(const std::vector<syntax::TokenTextPart>& parts, LoweringContext& ctx) {
+std::vector<ir::TextPart> lower_text_parts(const ast::TextLit& text, LoweringContext& ctx) {
   std::vector<ir::TextPart> out;
-  out.reserve(parts.size());
-  for (const syntax::TokenTextPart& part : parts) {
+  out.reserve(text.parts.size());
+  const std::vector<ast::Expr>* kept = ast::interpolation_exprs(text, ctx.log_shadowed);
+  std::size_t next_kept = 0;
+  for (const syntax::TokenTextPart& part : text.parts) {
     if (const auto* literal = std::get_if<syntax::TextLiteralPart>(&part)) {
       out.push_back(ir::TextPart{ir::TextPart::Literal{literal->text}});
+      continue;
+    }
+    if (kept) {
+      out.push_back(ir::TextPart{ir::TextPart::Interpolation{lower_expr((*kept)[next_kept++], ctx)}});
       continue;
     }
     const auto& interpolation = std::get<syntax::TextInterpolationPart>(part);
@@ -121,7 +127,7 @@ ir::Expr lower_expr(const ast::Expr& expr, LoweringContext& ctx) {
   return std::visit(
       Overload{
           [&](const E::Number& n) { return IE{IE::Number{n.value, n.span}}; },
-          [&](const E::Text& t) { return IE{IE::Text{lower_text_parts(t.text.parts, ctx), t.span}}; },
+          [&](const E::Text& t) { return IE{IE::Text{lower_text_parts(t.text, ctx), t.span}}; },
           [&](const E::Bool& b) { return IE{IE::Bool{b.value, b.span}}; },
           [&](const E::None& n) { return IE{IE::None{n.span}}; },
           [&](const E::Name& n) { return IE{IE::Name{bound_name(n.name, ctx), n.span}}; },

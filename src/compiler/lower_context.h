@@ -2,6 +2,7 @@
 // the way. Private to the lowering files.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,14 +19,25 @@ namespace dravelin::compiler::lowering {
 namespace ast = syntax::ast;
 
 struct LoweringContext {
-  LoweringContext(const LinkedModule& module, const std::vector<LinkedModule>& modules)
+  LoweringContext(const LinkedModule& module, const ModuleIndex& modules)
       : module(module),
         modules(modules),
         log_shadowed(module.program.has_unit("log")),
         file(module_display_name(module)) {}
+  // Indexes the modules itself: for lowering one module on its own.
+  LoweringContext(const LinkedModule& module, const std::vector<LinkedModule>& modules)
+      : owned_index_(std::make_unique<ModuleIndex>(modules)),
+        module(module),
+        modules(*owned_index_),
+        log_shadowed(module.program.has_unit("log")),
+        file(module_display_name(module)) {}
 
+ private:
+  std::unique_ptr<ModuleIndex> owned_index_;
+
+ public:
   const LinkedModule& module;
-  const std::vector<LinkedModule>& modules;
+  const ModuleIndex& modules;
   std::vector<syntax::Diagnostic> diagnostics;
   // Interpolations are parsed again with the file's own reading of `log`.
   bool log_shadowed;
@@ -40,7 +52,7 @@ ir::Expr lower_expr(const ast::Expr& expr, LoweringContext& ctx);
 ir::Stmt lower_stmt(const ast::Stmt& stmt, LoweringContext& ctx);
 std::vector<ir::Stmt> lower_block(const ast::Block& block, LoweringContext& ctx);
 ir::ShapeField lower_shape_field(const ast::ShapeField& field, LoweringContext& ctx);
-std::vector<ir::TextPart> lower_text_parts(const std::vector<syntax::TokenTextPart>& parts, LoweringContext& ctx);
+std::vector<ir::TextPart> lower_text_parts(const ast::TextLit& text, LoweringContext& ctx);
 // The root program's capability a module's capability name is bound to; any other name unchanged.
 std::string bound_name(std::string_view name, const LoweringContext& ctx);
 

@@ -25,6 +25,13 @@ const std::string& unit_name(const Unit& unit) {
   return std::visit([](const auto& u) -> const std::string& { return u.name; }, unit.node);
 }
 
+const std::vector<Expr>* interpolation_exprs(const TextLit& text, bool log_shadowed) {
+  if (text.interpolations_log_shadowed != log_shadowed) return nullptr;
+  std::size_t count = 0;
+  for (const TokenTextPart& part : text.parts) count += std::holds_alternative<TextInterpolationPart>(part) ? 1 : 0;
+  return text.interpolations.size() == count ? &text.interpolations : nullptr;
+}
+
 bool Program::has_unit(std::string_view name) const {
   return std::any_of(units.begin(), units.end(), [&](const Unit& u) { return unit_name(u) == name; });
 }

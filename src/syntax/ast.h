@@ -31,18 +31,34 @@ struct Ident {
   friend bool operator==(const Ident&, const Ident&) = default;
 };
 
-// A text literal as the lexer produced it: literal runs and raw interpolation sources with their spans. The
-// interpolations are parsed again from these sources wherever their expressions are needed.
+struct Expr;
+
+// A text literal as the lexer produced it: literal runs and raw interpolation sources with their spans, and the
+// expression of each interpolation as the parser read it. Keeping the expressions spares every later phase
+// parsing the sources again, which for interpolations nested in interpolations multiplied the work by the
+// depth at every level.
 struct TextLit {
   std::vector<TokenTextPart> parts;
   bool triple_quoted = false;
-  friend bool operator==(const TextLit&, const TextLit&) = default;
+  // One expression per interpolation part, in order, positioned in the file. A text literal built other than by
+  // the parser may leave it empty; `interpolation_exprs` then finds no kept expressions.
+  std::vector<Expr> interpolations;
+  // Whether they were read with `log` as an ordinary name (the file declares a unit named `log`).
+  bool interpolations_log_shadowed = false;
+  // The expressions follow from the parts, so equality is that of the parts.
+  friend bool operator==(const TextLit& a, const TextLit& b) {
+    return a.parts == b.parts && a.triple_quoted == b.triple_quoted;
+  }
 };
+
+// The kept expressions of a text's interpolations as read with the given reading of `log`, or null when they are
+// not all kept (the text was not built by the parser) or were read the other way (the tree was changed since);
+// the caller then parses the sources itself.
+const std::vector<Expr>* interpolation_exprs(const TextLit& text, bool log_shadowed);
 
 // ---------------------------------------------------------------------------------------------------------------
 // Expressions.
 
-struct Expr;
 struct Judge;
 struct RecordField;
 struct Arg;

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
+#include "syntax/token_chunks.h"
 #include "syntax/utf8.h"
 
 namespace dravelin::syntax {
@@ -34,17 +36,19 @@ double run_value(std::string_view run, int dots, bool whole_part_nonzero) {
   return value;
 }
 
-// One scan of one text. Decodes UTF-8 as it goes: every decision the grammar makes is about ASCII, so
-// only characters outside ASCII are decoded, and only to step over them and count their column.
+// One scan of one text into `Tokens` (a vector, or chunks for a parse that gives them back as it reads). Decodes
+// UTF-8 as it goes: every decision the grammar makes is about ASCII, so only characters outside ASCII are decoded,
+// and only to step over them and count their column.
+template <class Tokens>
 class Scanner {
  public:
   // Positions hold 32-bit byte offsets, so a text is read only as far as they reach; past that the
   // offsets would wrap and the scan could never end.
   explicit Scanner(std::string_view text) : text_(text.substr(0, std::numeric_limits<uint32_t>::max())) {}
 
-  LexOutput run() {
+  void run() {
     // Source text averages a token every three or four bytes; reserving for that spares most regrowth.
-    out_.tokens.reserve(text_.size() / 3 + 16);
+    if constexpr (std::is_same_v<Tokens, std::vector<Token>>) tokens.reserve(text_.size() / 3 + 16);
     bool at_line_start = true;
     for (;;) {
       if (at_line_start) {
@@ -68,7 +72,7 @@ class Scanner {
           const Pos start = pos_;
           step();
           if (depth_ == 0) {
-            if (!out_.tokens.empty() && !out_.tokens.back().is_newline()) push(tok::Newline{}, {start, pos_});
+            if (!tokens.empty() && !tokens.back().is_newline()) push(tok::Newline{}, {start, pos_});
             at_line_start = true;
           }
           break;
@@ -90,8 +94,11 @@ class Scanner {
       }
     }
     finish();
-    return std::move(out_);
   }
+
+  Tokens tokens;
+  std::vector<Span> comments;
+  std::vector<Diagnostic> diagnostics;
 
  private:
   bool at_end() const { return pos_.offset >= text_.size(); }
@@ -145,10 +152,33 @@ class Scanner {
     ++pos_.column;
   }
 
-  void push(TokenKind kind, Span span) { out_.tokens.push_back(Token{std::move(kind), span}); }
+  // Appends the run of plain ASCII characters that starts here (none of them special to a text literal) and
+  // steps over it in one go; a character outside ASCII is taken on its own. Text literals are most of a
+  // program's bytes, so they are not copied a character at a time.
+  void take_plain_run(std::string& out) {
+    size_t end = pos_.offset;
+    while (end < text_.size()) {
+      const auto b = static_cast<unsigned char>(text_[end]);
+      if (b >= 0x80 || b == '"' || b == '\\' || b == '{' || b == '}' || b == '\n') break;
+      ++end;
+    }
+    if (end == pos_.offset) {
+      take_char(out);
+      return;
+    }
+    out.append(text_.substr(pos_.offset, end - pos_.offset));
+    pos_.column += static_cast<uint32_t>(end - pos_.offset);
+    pos_.offset = static_cast<uint32_t>(end);
+  }
+
+  // Takes the alternative itself: the token's kind is built in place, with no variant in between.
+  template <class Kind>
+  void push(Kind kind, Span span) {
+    tokens.push_back(Token{TokenKind(std::in_place_type<Kind>, std::move(kind)), span});
+  }
 
   void error(DiagnosticCode code, std::string message, Span span) {
-    out_.diagnostics.push_back(Diagnostic{code, Severity::Error, std::move(message), span, std::nullopt, {}});
+    diagnostics.push_back(Diagnostic{code, Severity::Error, std::move(message), span, std::nullopt, {}});
   }
 
   // Measures the indentation of the line starting here and emits its layout tokens, passing over blank
@@ -215,7 +245,7 @@ class Scanner {
     const size_t end = line_feed == std::string_view::npos ? text_.size() : line_feed;
     // No byte of a multi-byte character is a line feed, so stepping cannot pass `end`.
     while (pos_.offset < end) step();
-    out_.comments.push_back({start, pos_});
+    comments.push_back({start, pos_});
   }
 
   void word() {
@@ -394,7 +424,7 @@ class Scanner {
           if (!at_end() && cur() == '}') step_ascii();
           break;
         default:
-          take_char(run);
+          take_plain_run(run);
       }
     }
     flush(run, text);
@@ -434,7 +464,7 @@ class Scanner {
 
   void finish() {
     const Span end{pos_, pos_};
-    if (!out_.tokens.empty() && !out_.tokens.back().is_newline()) push(tok::Newline{}, end);
+    if (!tokens.empty() && !tokens.back().is_newline()) push(tok::Newline{}, end);
     for (size_t i = 1; i < indents_.size(); ++i) push(tok::Dedent{}, end);
     push(tok::Eof{}, end);
   }
@@ -443,18 +473,33 @@ class Scanner {
   Pos pos_{1, 0, 0};
   std::vector<uint32_t> indents_{0};
   uint32_t depth_ = 0;
-  LexOutput out_;
 };
 
 }  // namespace
 
-LexOutput Lexer::scan(std::string_view text) { return Scanner(text).run(); }
+LexOutput Lexer::scan(std::string_view text) {
+  Scanner<std::vector<Token>> scanner(text);
+  scanner.run();
+  return LexOutput{std::move(scanner.tokens), std::move(scanner.comments), std::move(scanner.diagnostics)};
+}
+
+namespace {
+
+template <class Tokens>
+Result<Tokens, std::vector<Diagnostic>> lex_into(std::string_view text) {
+  Scanner<Tokens> scanner(text);
+  scanner.run();
+  for (const Diagnostic& d : scanner.diagnostics)
+    if (d.severity == Severity::Error) return err(std::move(scanner.diagnostics));
+  return std::move(scanner.tokens);
+}
+
+}  // namespace
 
 Result<std::vector<Token>, std::vector<Diagnostic>> lex(std::string_view text) {
-  LexOutput out = Lexer::scan(text);
-  for (const Diagnostic& d : out.diagnostics)
-    if (d.severity == Severity::Error) return err(std::move(out.diagnostics));
-  return std::move(out.tokens);
+  return lex_into<std::vector<Token>>(text);
 }
+
+Result<TokenChunks, std::vector<Diagnostic>> lex_chunks(std::string_view text) { return lex_into<TokenChunks>(text); }
 
 }  // namespace dravelin::syntax

@@ -6,6 +6,7 @@
 
 #include "base/result.h"
 #include "syntax/token.h"
+#include "syntax/token_chunks.h"
 
 namespace dravelin::syntax {
 
@@ -17,5 +18,8 @@ class Lexer {
 
 // The tokens, or every diagnostic when any of them is an error.
 Result<std::vector<Token>, std::vector<Diagnostic>> lex(std::string_view text);
+
+// lex into chunks, for a parse that gives back the tokens it has read past.
+Result<TokenChunks, std::vector<Diagnostic>> lex_chunks(std::string_view text);
 
 }  // namespace dravelin::syntax

@@ -36,18 +36,20 @@ std::string describe_token(const Token& token) { return std::visit(Describe{}, t
 
 const Token& Parser::peek(std::size_t ahead) const {
   std::size_t i = pos + ahead;
-  return i < tokens_->size() ? (*tokens_)[i] : past_end_token();
+  return i < token_count() ? at(i) : past_end_token();
 }
+
+const Token* Parser::previous() const { return pos > 0 && pos <= token_count() ? &at(pos - 1) : nullptr; }
 
 Span Parser::current_span() const { return current().span; }
 
 Span Parser::advance() {
   Span s = current_span();
-  if (pos < tokens_->size()) ++pos;
+  if (pos < token_count()) ++pos;
   return s;
 }
 
-Pos Parser::last_end() const { return pos == 0 ? Pos{} : (*tokens_)[pos - 1].span.end; }
+Pos Parser::last_end() const { return pos == 0 ? Pos{} : at(pos - 1).span.end; }
 
 bool Parser::eat_word(std::string_view text) {
   if (!at_word(text)) return false;
@@ -73,7 +75,8 @@ Result<Span, Diagnostic> Parser::expect_word(std::string_view text) {
 Result<ast::Ident, Diagnostic> Parser::expect_ident(std::string_view what) {
   const auto* ident = std::get_if<tok::Ident>(&current().kind);
   if (!ident) return err(expect_failure(what));
-  ast::Ident result{ident->text, current_span()};
+  Token* owned = current_to_take();
+  ast::Ident result{owned ? std::move(std::get<tok::Ident>(owned->kind).text) : ident->text, current_span()};
   advance();
   return result;
 }
@@ -81,7 +84,8 @@ Result<ast::Ident, Diagnostic> Parser::expect_ident(std::string_view what) {
 Result<ast::Ident, Diagnostic> Parser::expect_name(std::string_view what) {
   const Token& t = current();
   if (const auto* ident = std::get_if<tok::Ident>(&t.kind)) {
-    ast::Ident result{ident->text, t.span};
+    Token* owned = current_to_take();
+    ast::Ident result{owned ? std::move(std::get<tok::Ident>(owned->kind).text) : ident->text, t.span};
     advance();
     return result;
   }

@@ -13,6 +13,7 @@
 #include "syntax/ast.h"
 #include "syntax/diagnostic.h"
 #include "syntax/token.h"
+#include "syntax/token_chunks.h"
 
 namespace dravelin::syntax {
 
@@ -52,7 +53,17 @@ class Parser {
   // enclosing parse (a text interpolation is parsed by a parser of its own inside the parse of its text).
   Parser(const std::vector<Token>& tokens, bool log_shadowed, uint32_t depth = 0)
       : log_shadowed(log_shadowed), tokens_(&tokens), depth_(depth) {}
+  // Over a token list that belongs to the parse alone: the texts of consumed tokens are moved into the tree
+  // instead of copied, since nothing reads a token's text after it is consumed.
+  struct OwnTokens {};
+  Parser(std::vector<Token>& tokens, bool log_shadowed, uint32_t depth, OwnTokens)
+      : log_shadowed(log_shadowed), tokens_(&tokens), owned_(&tokens), depth_(depth) {}
 
+  // Over chunks that belong to the parse alone: texts move into the tree as above, and release_read gives back
+  // the chunks already read.
+  Parser(TokenChunks& tokens, bool log_shadowed) : log_shadowed(log_shadowed), chunks_(&tokens) {}
+
+  // The token list of a parser over a vector.
   const std::vector<Token>& tokens() const { return *tokens_; }
 
   std::size_t pos = 0;
@@ -63,7 +74,19 @@ class Parser {
 
   // Cursor. Past the end of the list the current token is an Eof token whose span reads as the zero span.
   const Token& current() const { return peek(0); }
+  // The current token for taking its texts over as it is consumed, or null when the tokens are the caller's.
+  Token* current_to_take() {
+    if (chunks_) return pos < chunks_->size() ? &(*chunks_)[pos] : nullptr;
+    return owned_ && pos < owned_->size() ? &(*owned_)[pos] : nullptr;
+  }
   const Token& peek(std::size_t ahead) const;
+  // The token before the current one; null at the start.
+  const Token* previous() const;
+  // Gives back the chunks of tokens wholly before the previous one. Only where no token before the current one
+  // is held: between the units of a file.
+  void release_read() {
+    if (chunks_ && pos > 0) chunks_->release_before(pos - 1);
+  }
   Span current_span() const;
   // Consumes the current token and returns its span; never moves past the end of the list.
   Span advance();
@@ -98,7 +121,12 @@ class Parser {
 
  private:
   friend class NestingGuard;
-  const std::vector<Token>* tokens_;
+  std::size_t token_count() const { return chunks_ ? chunks_->size() : tokens_->size(); }
+  const Token& at(std::size_t i) const { return chunks_ ? (*chunks_)[i] : (*tokens_)[i]; }
+
+  const std::vector<Token>* tokens_ = nullptr;
+  std::vector<Token>* owned_ = nullptr;
+  TokenChunks* chunks_ = nullptr;
   uint32_t depth_ = 0;
 };
 

@@ -224,7 +224,8 @@ std::optional<BinaryOp> multiplicative_op(const Token& t) {
   const Token& t = p.current();
   if (const auto* ident = std::get_if<tok::Ident>(&t.kind)) {
     if (is_log_expression_start(p)) return parse_log(p);
-    Expr name{Expr::Name{ident->text, t.span}};
+    Token* owned = p.current_to_take();
+    Expr name{Expr::Name{owned ? std::move(std::get<tok::Ident>(owned->kind).text) : ident->text, t.span}};
     p.advance();
     return name;
   }
@@ -450,6 +451,7 @@ Result<Expr, Diagnostic> parse_postfix(Parser& p) {
 Result<ast::TextLit, Diagnostic> parse_text_literal(Parser& p, std::string_view what) {
   const auto* text = std::get_if<tok::Text>(&p.current().kind);
   if (!text) return err(p.expect_failure(what));
+  ast::TextLit lit{{}, text->triple_quoted, {}, p.log_shadowed};
   for (const TokenTextPart& part : text->parts) {
     const auto* interpolation = std::get_if<TextInterpolationPart>(&part);
     if (!interpolation) continue;
@@ -461,8 +463,13 @@ Result<ast::TextLit, Diagnostic> parse_text_literal(Parser& p, std::string_view 
       }
       return err(std::move(diagnostics.front()));
     }
+    lit.interpolations.push_back(std::move(parsed).value());
   }
-  ast::TextLit lit{text->parts, text->triple_quoted};
+  if (Token* owned = p.current_to_take()) {
+    lit.parts = std::move(std::get<tok::Text>(owned->kind).parts);
+  } else {
+    lit.parts = text->parts;
+  }
   p.advance();
   return lit;
 }
@@ -587,7 +594,7 @@ Result<Expr, std::vector<Diagnostic>> parse_interpolation(std::string_view text,
     tokens.push_back(std::move(token));
   }
 
-  Parser p(tokens, log_shadowed, depth);
+  Parser p(tokens, log_shadowed, depth, Parser::OwnTokens{});
   auto parsed = parse_or(p);
   Diagnostic failure;
   if (parsed.ok()) {

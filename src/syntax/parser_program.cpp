@@ -14,7 +14,8 @@ namespace {
 
 // Whether the tokens declare a unit named `log`: a unit keyword directly followed by the identifier `log`. Such a
 // file reads `log` as an ordinary name throughout, so the flag must be known before the first unit is parsed.
-bool declares_log_unit(const std::vector<Token>& tokens) {
+template <class Tokens>
+bool declares_log_unit(const Tokens& tokens) {
   for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
     const auto* word = std::get_if<tok::Keyword>(&tokens[i].kind);
     if (!word) continue;
@@ -154,7 +155,11 @@ Result<ast::Program, Diagnostic> parse_file(Parser& p) {
       break;
     }
   }
-  while (!p.current().is_eof()) program.units.push_back(TRY(parse_unit(p)));
+  while (!p.current().is_eof()) {
+    program.units.push_back(TRY(parse_unit(p)));
+    // No token is held between units, so the ones read so far can go.
+    p.release_read();
+  }
   program.span = Span{start, p.last_end()};
   return program;
 }
@@ -169,9 +174,14 @@ Result<ast::Program, std::vector<Diagnostic>> parse_tokens(const std::vector<Tok
 }
 
 Result<ast::Program, std::vector<Diagnostic>> parse_program(std::string_view text) {
-  auto lexed = lex(text);
+  auto lexed = lex_chunks(text);
   if (!lexed.ok()) return err(std::move(lexed).error());
-  return parse_tokens(*lexed);
+  // The tokens are this parse's own, so their texts move into the tree and their chunks go once read.
+  TokenChunks& tokens = *lexed;
+  Parser p(tokens, declares_log_unit(tokens));
+  auto parsed = parse_file(p);
+  if (!parsed.ok()) return err(std::vector<Diagnostic>{std::move(parsed).error()});
+  return std::move(parsed).value();
 }
 
 }  // namespace dravelin::syntax

@@ -31,7 +31,7 @@ Result<::dravelin::Unit, Diagnostic> expect_value_line_end(Parser& p) {
     p.advance();
     return ::dravelin::Unit{};
   }
-  if (p.pos > 0 && p.pos <= p.tokens().size() && p.tokens()[p.pos - 1].is_dedent()) return ::dravelin::Unit{};
+  if (p.previous() && p.previous()->is_dedent()) return ::dravelin::Unit{};
   return err(p.expect_failure("the end of the line"));
 }
 

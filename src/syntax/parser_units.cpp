@@ -19,7 +19,7 @@ bool at_body_end(const Parser& p) { return p.current().is_dedent() || p.current(
 // A line ends with a Newline, or with nothing when the line's last construct closed an indented block of its own
 // (a `pick:` question consumes its Dedent, and the next line starts at once).
 Result<Unit, Diagnostic> expect_line_end(Parser& p) {
-  if (p.pos > 0 && p.pos <= p.tokens().size() && p.tokens()[p.pos - 1].is_dedent()) return Unit{};
+  if (p.previous() && p.previous()->is_dedent()) return Unit{};
   return p.expect_newline();
 }
 

@@ -79,6 +79,34 @@ TEST(CheckCommand, StatusesAndStreams) {
   }
 }
 
+// A line with a problem at every character is shown in full for its first ten reports only; one summary line
+// counts the rest, and the reports of the next line follow as usual.
+TEST(CheckCommand, RepeatedReportsOfOneLineEndInASummary) {
+  const std::string source = "program p\nx = " + std::string(25, '$') + "\ny = $ $\n";
+  const Finished done = run_program("dravelin", {"check", "-"}, source);
+  EXPECT_EQ(done.status, 1);
+  const std::string line = "  2 | x = " + std::string(25, '$') + "\n";
+  std::string expected_start;
+  for (int column = 4; column < 14; ++column) {
+    expected_start += "<stdin>:2:" + std::to_string(column) + ": syntax: unexpected character `$`\n" + line +
+                      "    | " + std::string(column, ' ') + "^\n";
+    const size_t at = done.err.find(expected_start);
+    ASSERT_EQ(at, 0u) << "report at column " << column << ":\n" << done.err;
+    // Skip the reference lines, which are the same for every report.
+    const size_t next = done.err.find("\n<stdin>:", expected_start.size());
+    ASSERT_NE(next, std::string::npos);
+    expected_start = done.err.substr(0, next + 1);
+  }
+  EXPECT_EQ(done.err.substr(expected_start.size()).rfind(
+                "<stdin>:2: 15 more diagnostics on this line are not shown\n"
+                "<stdin>:3:4: syntax: unexpected character `$`\n"
+                "  3 | y = $ $\n",
+                0),
+            0u)
+      << done.err;
+  EXPECT_NE(done.err.find("<stdin>:3:6: syntax: unexpected character `$`\n"), std::string::npos) << done.err;
+}
+
 TEST(CheckCommand, UnreadableFileIsADiagnosticNotACommandError) {
   const std::string missing = (fs::temp_directory_path() / "dravelin-no-such-file.zem").string();
   const Finished done = run_program("dravelin", {"check", missing});

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -157,6 +158,89 @@ TEST(SourceCache, ReadsEachLabelOnceFailuresIncluded) {
   }
   format_diagnostics("a.zem", diagnostics, cache);
   EXPECT_EQ(reads, (std::map<std::string, int>{{"a.zem", 1}, {"b.zem", 1}}));
+}
+
+TEST(SourceCache, LinesComeFromTheLineStartsOfTheirText) {
+  struct Case {
+    const char* name;
+    std::string text;
+    uint32_t number;
+    std::optional<std::string> line;
+  };
+  const Case cases[] = {
+      {"first line", "a\nbb\nccc\n", 1, "a"},
+      {"last line before the final line feed", "a\nbb\nccc\n", 3, "ccc"},
+      {"a final line feed starts no line", "a\nbb\nccc\n", 4, std::nullopt},
+      {"last line without a line feed", "a\nbb", 2, "bb"},
+      {"an empty line in the middle", "a\n\nc", 2, ""},
+      {"carriage returns before the line feed are dropped", "a\r\r\nb\r\n", 1, "a"},
+      {"line zero", "a\n", 0, std::nullopt},
+      {"an empty text has no lines", "", 1, std::nullopt},
+      {"far past the end", "a\n", 1000, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SourceCache cache(std::nullopt, [&](const std::string&) { return std::optional<std::string>(c.text); });
+    // Asked twice: the second answer comes from the index the first one built.
+    for (int pass = 0; pass < 2; ++pass) {
+      std::optional<std::string_view> line = cache.line("x.zem", c.number);
+      EXPECT_EQ(line ? std::optional<std::string>(std::string(*line)) : std::nullopt, c.line) << c.name;
+    }
+  }
+}
+
+// The lines of a rendering that do not start with two spaces: headers and summaries.
+std::vector<std::string> unindented_lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("  ", 0) != 0) out.push_back(line);
+  }
+  return out;
+}
+
+TEST(Report, RepeatedReportsOfOneLineStopAfterTenWithASummary) {
+  std::vector<Diagnostic> diagnostics;
+  auto add = [&](int count, const char* file, uint32_t line) {
+    for (int i = 0; i < count; ++i) {
+      const auto column = static_cast<uint32_t>(i);
+      diagnostics.push_back({DiagnosticCode::Syntax, Severity::Error, "m" + std::to_string(i),
+                             span(line, column, line, column + 1), file, {}});
+    }
+  };
+  add(12, "flow.zem", 6);
+  add(11, "crlf.zem", 1);  // another file: a run of its own, one report held back
+  add(3, "flow.zem", 6);   // the same line again after another: a new run
+  add(11, "gone.zem", 0);  // no place: never held back
+
+  SourceCache cache = test_cache();
+  std::vector<std::string> expected;
+  for (int i = 0; i < 10; ++i) expected.push_back("flow.zem:6:" + std::to_string(i) + ": syntax: m" + std::to_string(i));
+  expected.push_back("flow.zem:6: 2 more diagnostics on this line are not shown");
+  for (int i = 0; i < 10; ++i) expected.push_back("crlf.zem:1:" + std::to_string(i) + ": syntax: m" + std::to_string(i));
+  expected.push_back("crlf.zem:1: 1 more diagnostic on this line is not shown");
+  for (int i = 0; i < 3; ++i) expected.push_back("flow.zem:6:" + std::to_string(i) + ": syntax: m" + std::to_string(i));
+  for (int i = 0; i < 11; ++i) expected.push_back("gone.zem:0:" + std::to_string(i) + ": syntax: m" + std::to_string(i));
+  EXPECT_EQ(unindented_lines(format_diagnostics("flow.zem", diagnostics, cache)), expected);
+}
+
+TEST(Report, LongReportsAreHandedOverInChunks) {
+  std::vector<Diagnostic> diagnostics;
+  // Reports without a place are never held back, so these are all written.
+  for (int i = 0; i < 500; ++i) {
+    diagnostics.push_back({DiagnosticCode::Syntax, Severity::Error, "m", Span{}, "gone.zem", {}});
+  }
+  SourceCache cache = test_cache();
+  std::vector<std::string> chunks;
+  write_diagnostics("flow.zem", diagnostics, cache, [&](std::string& chunk) { chunks.push_back(chunk); });
+  ASSERT_GT(chunks.size(), 1u);
+  std::string joined;
+  for (const std::string& chunk : chunks) {
+    // A chunk is handed over once it passes 64 KiB, so none grows far beyond that.
+    EXPECT_LT(chunk.size(), 70u * 1024);
+    joined += chunk;
+  }
+  SourceCache again = test_cache();
+  EXPECT_EQ(joined, format_diagnostics("flow.zem", diagnostics, again));
 }
 
 TEST(Report, FullText) {

@@ -240,6 +240,55 @@ INSTANTIATE_TEST_SUITE_P(
                   "  w.f = 2\n",
                   {unassigned("3:6", "x"), unassigned("5:6", "nope"), unassigned("8:6", "k"),
                    unassigned("9:2", "w")}},
+        // A block takes back exactly what it added: names that held before it hold after it, even when the
+        // block assigns them again or a loop or comprehension binds the same name.
+        CheckCase{"NamesFromBeforeABlockSurviveIt",
+                  "program t\n"
+                  "task main:\n"
+                  "  k = 1\n"
+                  "  x = 1\n"
+                  "  for k in [1]:\n"
+                  "    x = k\n"
+                  "    fresh = 1\n"
+                  "  if k > 0:\n"
+                  "    x = 2\n"
+                  "  s = [k for k in [1]]\n"
+                  "  return [k, x, s, fresh]\n",
+                  {unassigned("11:19", "fresh")}},
+        // Only the names that every continuing path adds hold after a branching statement, whatever order
+        // the paths add them in and however deeply they are nested.
+        CheckCase{"MergeKeepsWhatEveryPathAdds",
+                  "program t\n"
+                  "def d(c):\n"
+                  "  if c > 1:\n"
+                  "    a = 1\n"
+                  "    b = 1\n"
+                  "    if c > 2:\n"
+                  "      e = 1\n"
+                  "    else:\n"
+                  "      e = 2\n"
+                  "  elif c > 0:\n"
+                  "    b = 2\n"
+                  "    e = 2\n"
+                  "    a = 2\n"
+                  "  else:\n"
+                  "    e = 3\n"
+                  "    b = 3\n"
+                  "    f = 3\n"
+                  "  if c:\n"
+                  "    g = 1\n"
+                  "  else:\n"
+                  "    return 0\n"
+                  "  return [a, b, e, f, g]\n",
+                  {unassigned("22:10", "a"), unassigned("22:19", "f")}},
+        // Interpolations inside interpolations are checked once each, with the names bound where they stand.
+        CheckCase{"InterpolationsNestedInInterpolations",
+                  "program t\n"
+                  "task main:\n"
+                  "  t = \"a{\"b{\"c{missing}\"}\"}\"\n"
+                  "  u = [\"{k}{\"{k}\"}\" for k in [1]]\n"
+                  "  return [t, u]\n",
+                  {unassigned("3:15", "missing")}},
         CheckCase{"JudgmentSubjectsAndSteps",
                   "program t\n"
                   "task main:\n"

@@ -101,6 +101,31 @@ INSTANTIATE_TEST_SUITE_P(
                    "10:8 machine_unreachable_done: state `e` has no path to a `done` state (spec section 7.8)",
                    "11:16 machine_unknown_state: `-> ghost` names a state the machine does not declare (spec section "
                    "7.8)"}},
+        // Written from the start of the chain, so each forward pass would reach one state further; states
+        // sharing a name count as one, and a state reaches `done` through a later duplicate of its target.
+        CheckCase{"ReachabilityAlongAChainAndSharedNames",
+                  "program t\n"
+                  "machine m():\n"
+                  "  state a:\n"
+                  "    on x \"x\" -> b\n"
+                  "  state b:\n"
+                  "    on x \"x\" -> c\n"
+                  "  state c:\n"
+                  "    on x \"x\" -> d\n"
+                  "  state d:\n"
+                  "    on x \"x\" -> e\n"
+                  "  state e:\n"
+                  "    on x \"x\" -> e\n"
+                  "  state e:\n"
+                  "    on x \"x\" -> f\n"
+                  "  state f done\n"
+                  "  state g:\n"
+                  "    on x \"x\" -> h\n"
+                  "  state h:\n"
+                  "    on x \"x\" -> g\n",
+                  {"13:8 duplicate_name: state `e` is declared twice",
+                   "16:8 machine_unreachable_done: state `g` has no path to a `done` state (spec section 7.8)",
+                   "18:8 machine_unreachable_done: state `h` has no path to a `done` state (spec section 7.8)"}},
         CheckCase{"NoDoneStateSkipsReachability",
                   "program t\n"
                   "machine m():\n"

@@ -455,9 +455,14 @@ TEST(LinkLookup, QualifiesAndFindsUnits) {
       {&root, {}, callee::NotFound{}},
       {&m.back(), {"stuck"}, callee::Found{"std.stuck", UnitKind::Def}},
   };
+  // The lookups through the alias index answer as the lookups over the list.
+  const ModuleIndex index(m);
   for (const Case& c : cases) {
     EXPECT_EQ(resolve_callee(m, *c.module, c.parts), c.expected) << testing::PrintToString(c.parts);
+    EXPECT_EQ(resolve_callee(index, *c.module, c.parts), c.expected) << testing::PrintToString(c.parts);
   }
+  EXPECT_EQ(prelude_public_names(index), prelude_public_names(m));
+  EXPECT_EQ(find_unit(index, "lib._hidden"), find_unit(m, "lib._hidden"));
 
   // A qualified alias whose module is gone from the list.
   std::vector<LinkedModule> without_lib = {root, m.back()};
@@ -469,6 +474,11 @@ TEST(LinkLookup, QualifiesAndFindsUnits) {
   own_std.program = parse("program std\ndef _x():\n  return 1\n");
   EXPECT_EQ(resolve_callee({root, own_std}, root, {"std", "_x"}), CalleeResolution(callee::Private{"std._x"}));
   EXPECT_EQ(resolve_callee({root, own_std}, root, {"_x"}), CalleeResolution(callee::NotFound{}));
+  // Of two modules with one alias, the first answers, through the index as through the list.
+  const std::vector<LinkedModule> two_stds = {root, own_std, m.back()};
+  EXPECT_EQ(resolve_callee(ModuleIndex(two_stds), root, {"std", "_x"}),
+            CalleeResolution(callee::Private{"std._x"}));
+  EXPECT_EQ(prelude_public_names(ModuleIndex(two_stds)), std::set<std::string>{});
 
   // find_unit takes the first of two units of one name.
   const ast::Unit* stuck = find_unit(m, "stuck");

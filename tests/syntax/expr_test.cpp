@@ -398,12 +398,41 @@ TEST(Interpolation, TextsCheckTheirInterpolations) {
   EXPECT_EQ(part.source, " \"{ a }\" ");
   EXPECT_EQ(span_str(part.span), "2:8-2:17");
 
-  // The raw parts stay as the lexer made them; interpolations are not stored as parsed expressions.
+  // The raw parts stay as the lexer made them.
   Expr kept = parse_ok("\"a{b + c}d\"");
   const auto& lit = std::get<Expr::Text>(kept.node).text;
   ASSERT_EQ(lit.parts.size(), 3u);
   EXPECT_EQ(std::get<TextInterpolationPart>(lit.parts[1]).source, "b + c");
   EXPECT_FALSE(lit.triple_quoted);
+}
+
+TEST(Interpolation, TextsKeepTheExpressionsTheParserRead) {
+  // Each interpolation's expression is kept, in order, at its place in the file, and a text inside one keeps
+  // its own: no later phase has to parse a source again.
+  Expr text = parse_ok("\"a{b + c}d{\"e{f}\"}\"", Pos{2, 4, 10});
+  const ast::TextLit& lit = std::get<Expr::Text>(text.node).text;
+  const std::vector<Expr>* kept = ast::interpolation_exprs(lit, false);
+  ASSERT_NE(kept, nullptr);
+  ASSERT_EQ(kept->size(), 2u);
+  EXPECT_EQ(std::get<Expr::Binary>((*kept)[0].node).op, syntax::BinaryOp::Add);
+  EXPECT_EQ(span_str(ast::span((*kept)[0])), "2:7-2:12");
+  const ast::TextLit& inner = std::get<Expr::Text>((*kept)[1].node).text;
+  const std::vector<Expr>* inner_kept = ast::interpolation_exprs(inner, false);
+  ASSERT_NE(inner_kept, nullptr);
+  ASSERT_EQ(inner_kept->size(), 1u);
+  EXPECT_EQ(std::get<Expr::Name>((*inner_kept)[0].node).name, "f");
+  EXPECT_EQ(span_str(ast::span((*inner_kept)[0])), "2:18-2:19");
+
+  // They were read with `log` as the log form, so they do not serve a reading that takes it as a name.
+  EXPECT_EQ(ast::interpolation_exprs(lit, true), nullptr);
+
+  // Kept expressions follow from the parts: a text without them equals the parsed one, and offers none.
+  ast::TextLit bare{lit.parts, lit.triple_quoted, {}, false};
+  EXPECT_EQ(bare, lit);
+  EXPECT_EQ(ast::interpolation_exprs(bare, false), nullptr);
+  ast::TextLit plain;
+  plain.parts.push_back(syntax::TextLiteralPart{"no interpolation"});
+  EXPECT_NE(ast::interpolation_exprs(plain, false), nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -313,6 +313,27 @@ TEST(ProgramEntry, UnitsInSourceOrderWithTheirOwnVerifyLoops) {
             "verify_twice 5:8-5:14 a task may declare `verify` once, on its outermost loop (spec section 7.4)");
 }
 
+// A whole file parses into the tree its token list parses into, however far the parse has read: a file of many
+// units spans many chunks of tokens, which the parse of a file gives back as it passes them.
+TEST(ProgramEntry, ALongFileParsesAsItsTokenList) {
+  std::string src = "program p\nin topic: text\n";
+  for (int i = 0; i < 300; ++i) {
+    const std::string n = std::to_string(i);
+    src += "judgment j" + n + "(x):\n  r = x feels \"item " + n + " {x}\"\n"
+           "task t" + n + ":\n  v = [a * 2 for a in [1, 2, 3] if a > 1]\n  if v == []:\n    w = \"none {topic}\"\n"
+           "  else:\n    w = \"some {len(v)}\"\n  log info \"done {w}\"\n  return w\n";
+  }
+  src += "def log_it():\n  return 1\n";
+  auto lexed = lex(src);
+  ASSERT_TRUE(lexed.ok());
+  ASSERT_GT(lexed->size(), 8 * TokenChunks::kChunk);
+  auto from_tokens = parse_tokens(*lexed);
+  ASSERT_TRUE(from_tokens.ok()) << render_failure(from_tokens.error().front());
+  const ast::Program from_text = program_ok(src);
+  EXPECT_EQ(from_text.units.size(), 601u);
+  EXPECT_TRUE(from_text == *from_tokens);
+}
+
 // The language server lexes a document once and parses pieces of its token list: a copy of some of the tokens,
 // with an Eof of its own appended. Nothing may assume that the piece starts the file.
 TEST(ProgramEntry, ParsesASliceOfAnotherTokenList) {
