@@ -1,5 +1,5 @@
-// The small effects of expressions: `trail`, `now()`, `random()` and `log`; and the places kept for capability
-// verbs and `focus`, which this build refuses with a runtime error.
+// The small effects of expressions: `trail`, `now()`, `random()` and `log`; and the place kept for `focus`, which
+// this build refuses with a runtime error.
 #include <string>
 #include <utility>
 #include <variant>
@@ -10,14 +10,6 @@ namespace dravelin::interp {
 
 using record::Event;
 using runtime::RuntimeErrorCode;
-
-ValueResult Interpreter::call_verb(const runtime::CallTarget& target, std::string_view verb, runtime::CallArguments) {
-  const std::string name =
-      std::holds_alternative<std::string>(target) ? std::get<std::string>(target) : std::get<runtime::Handle>(target).capability;
-  return err(runtime::make_runtime_error(
-      RuntimeErrorCode::TypeError,
-      "`" + name + "." + std::string(verb) + "` cannot be called: capability verbs are not supported yet"));
-}
 
 ValueResult Interpreter::focus(const Value&, std::string_view, double) {
   return err(runtime::make_runtime_error(RuntimeErrorCode::TypeError, "`focus` is not supported yet"));

@@ -56,15 +56,13 @@ TEST(Effects, TrailWithoutStepRecordsIsEmpty) {
   EXPECT_EQ(detail<Pause::Done>(outcome.pause).outputs.at("o"), Value::list({}));
 }
 
-TEST(Effects, CapabilityVerbsAndFocusAreRefusedWithAnError) {
+TEST(Effects, FocusIsRefusedWithAnError) {
   struct Case {
     std::string name;
     std::string program;
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"verb", "needs coder: agent\n\ntask main:\n  h = coder.spawn \"fix it\"\n",
-       "`coder.spawn` cannot be called: capability verbs are not supported yet"},
       {"focus", "in t: text\n\ntask main:\n  x = focus t on \"bugs\", max 10\n", "`focus` is not supported yet"},
   };
   for (const Case& c : cases) {
