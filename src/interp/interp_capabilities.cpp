@@ -41,6 +41,19 @@ const ir::Need* find_need(const ir::Ir& ir, std::string_view name) {
   return nullptr;
 }
 
+// The capability every module that maps `inner` maps it to, when they all agree on one.
+std::optional<std::string> only_outer_of(const ir::Ir& ir, const std::string& inner) {
+  std::optional<std::string> outer;
+  for (const ir::Module& module : ir.modules) {
+    for (const ir::NeedMapping& mapping : module.mapping) {
+      if (mapping.inner != inner) continue;
+      if (outer && *outer != mapping.outer) return std::nullopt;
+      outer = mapping.outer;
+    }
+  }
+  return outer;
+}
+
 bool kind_has_verb(NeedKind kind, std::string_view verb) {
   const auto verbs = record::need_kind_verbs(kind);
   return std::find(verbs.begin(), verbs.end(), verb) != verbs.end();
@@ -124,6 +137,11 @@ ValueResult Interpreter::call_verb(const runtime::CallTarget& target, std::strin
     }
   }
   const ir::Need* need = find_need(ir_, capability);
+  // A handle an agent of a module gave out carries the module's name for the agent; once it has left the
+  // module it is still that module's agent, wherever the name is mapped to one capability only.
+  if (need == nullptr && handle != nullptr) {
+    if (std::optional<std::string> outer = only_outer_of(ir_, written)) need = find_need(ir_, capability = *outer);
+  }
   if (need == nullptr) return err(type_error(quoted(written) + " is not a declared capability"));
   if (need->kind != NeedKind::Tool && !kind_has_verb(need->kind, verb)) {
     return err(type_error(quoted(written) + " is " + std::string(record::need_kind_name(need->kind)) +

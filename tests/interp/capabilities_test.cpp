@@ -23,6 +23,7 @@ namespace {
 
 using namespace testing;  // NOLINT
 
+using record::BudgetKey;
 using record::NeedKind;
 using record::Observation;
 using record::StepOutcome;
@@ -418,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WaitCase{"idle_without_arguments", "h.wait()", "idle", 0, std::nullopt,
                  R"({"last_message":"idle now","status":"running","tail":"..."})"},
-        WaitCase{"bare_state_word_and_named_minutes", "h.wait(done, minutes: 5)", "done", 5, std::nullopt,
+        WaitCase{"condition_and_named_minutes", "h.wait(\"done\", minutes: 5)", "done", 5, std::nullopt,
                  R"({"last_message":"idle now","status":"running","tail":"..."})"},
         WaitCase{"second_positional_minutes", "h.wait(\"ready\", 2.5)", "ready", 2.5, std::nullopt,
                  R"({"last_message":"idle now","status":"running","tail":"..."})"},
@@ -524,10 +525,9 @@ TEST(Modules, AModulesCapabilityIsServedByTheImportersUnderItsOwnName) {
   EXPECT_EQ(run.host("worker").calls[2].args.positional.front(), Value::handle(Handle{"bot", "w-1", {}}));
 }
 
-TEST(CollectCapabilityVerbs, CountsVerbsCalledInTasksDefsAndMachineActions) {
+TEST(CollectCapabilityVerbs, CountsVerbsCalledInTasksAndMachineActions) {
   const ir::Ir ir = compile(
       "program p\nneeds files: tool\nneeds coder: agent\nneeds boss: person\nin ticket: text\n\n"
-      "def tidy(h):\n  h.stop()\n  return files.move(\"a\", \"b\")\n\n"
       "machine flow:\n  initial start\n  state start:\n"
       "    on go \"ready to go\" -> end:\n      files.archive \"x\"\n"
       "  state end done\n\n"
@@ -539,7 +539,7 @@ TEST(CollectCapabilityVerbs, CountsVerbsCalledInTasksDefsAndMachineActions) {
   EXPECT_EQ(collect_capability_verbs(ir),
             (CapabilityVerbs{{"boss", {"notify"}},
                              {"coder", {"spawn"}},
-                             {"files", {"archive", "list", "move", "read"}}}));
+                             {"files", {"archive", "list", "read"}}}));
 }
 
 }  // namespace
