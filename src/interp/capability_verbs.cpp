@@ -124,6 +124,8 @@ std::map<std::string, std::string> capabilities_of(const ir::Ir& ir, const std::
   if (!module.empty()) {
     for (const ir::Module& m : ir.modules) {
       if (m.alias != module) continue;
+      // The module's calls are written under the program's names; its own names count for what they map to.
+      for (const ir::NeedMapping& mapping : m.mapping) in_scope.emplace(mapping.outer, mapping.outer);
       for (const ir::NeedMapping& mapping : m.mapping) in_scope.emplace(mapping.inner, mapping.outer);
       return in_scope;
     }

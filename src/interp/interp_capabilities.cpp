@@ -41,19 +41,6 @@ const ir::Need* find_need(const ir::Ir& ir, std::string_view name) {
   return nullptr;
 }
 
-// The capability every module that maps `inner` maps it to, when they all agree on one.
-std::optional<std::string> only_outer_of(const ir::Ir& ir, const std::string& inner) {
-  std::optional<std::string> outer;
-  for (const ir::Module& module : ir.modules) {
-    for (const ir::NeedMapping& mapping : module.mapping) {
-      if (mapping.inner != inner) continue;
-      if (outer && *outer != mapping.outer) return std::nullopt;
-      outer = mapping.outer;
-    }
-  }
-  return outer;
-}
-
 bool kind_has_verb(NeedKind kind, std::string_view verb) {
   const auto verbs = record::need_kind_verbs(kind);
   return std::find(verbs.begin(), verbs.end(), verb) != verbs.end();
@@ -122,9 +109,10 @@ ValueResult Interpreter::call_verb(const runtime::CallTarget& target, std::strin
   const Handle* handle = std::get_if<Handle>(&target);
   const std::string written = handle != nullptr ? handle->capability : std::get<std::string>(target);
 
-  // Inside a module, its own name for a capability stands for the importer's.
+  // The compiler writes a module's capabilities under the program's names already; a name that is still the
+  // module's own stands for the one its `use` maps it to.
   std::string capability = written;
-  if (!frames_.empty() && !innermost_frame().module.empty()) {
+  if (find_need(ir_, written) == nullptr && !frames_.empty() && !innermost_frame().module.empty()) {
     for (const ir::Module& module : ir_.modules) {
       if (module.alias != innermost_frame().module) continue;
       for (const ir::NeedMapping& mapping : module.mapping) {
@@ -137,11 +125,6 @@ ValueResult Interpreter::call_verb(const runtime::CallTarget& target, std::strin
     }
   }
   const ir::Need* need = find_need(ir_, capability);
-  // A handle an agent of a module gave out carries the module's name for the agent; once it has left the
-  // module it is still that module's agent, wherever the name is mapped to one capability only.
-  if (need == nullptr && handle != nullptr) {
-    if (std::optional<std::string> outer = only_outer_of(ir_, written)) need = find_need(ir_, capability = *outer);
-  }
   if (need == nullptr) return err(type_error(quoted(written) + " is not a declared capability"));
   if (need->kind != NeedKind::Tool && !kind_has_verb(need->kind, verb)) {
     return err(type_error(quoted(written) + " is " + std::string(record::need_kind_name(need->kind)) +

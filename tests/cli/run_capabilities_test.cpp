@@ -39,7 +39,7 @@ task main:
   waited = h.wait()
   h.stop()
   boss.notify "started"
-  ok = boss.ask "merge?", options: ["merge", "hold"]
+  ok = boss.ask("merge?", options: ["merge", "hold"])
   text = pen.write "summary" using seen.last_message
   listing = files.list "/src"
   o = [h.id, seen.last_message, waited.last_message, ok.answer, text, listing]

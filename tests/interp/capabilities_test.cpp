@@ -132,11 +132,11 @@ TEST(CapabilityCalls, EveryKindsVerbsReachTheirHostWithAHandleFirst) {
   CapabilityRun run(
       "program p\nout o\nneeds coder: agent\nneeds boss: person\nneeds pen: llm\nneeds files: tool\n\n"
       "task main:\n"
-      "  h = coder.spawn \"fix the bug\", repo: \"core\"\n"
+      "  h = coder.spawn(\"fix the bug\", repo: \"core\")\n"
       "  h.send \"add a test\"\n"
       "  h.stop()\n"
       "  boss.notify \"started\"\n"
-      "  listing = files.list \"/src\", depth: 2\n"
+      "  listing = files.list(\"/src\", depth: 2)\n"
       "  text = pen.write \"a summary\" using listing\n"
       "  o = [h.capability, h.id, text]\n",
       {{"coder", NeedKind::Agent}, {"boss", NeedKind::Person}, {"pen", NeedKind::Llm}, {"files", NeedKind::Tool}});
@@ -220,10 +220,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CapabilityCalls, ToolResultsMatchTheirSignatureAndAProbCountsAsANumber) {
   CapabilityRun run(
-      "program p\nout o\nneeds t: tool:\n  score(x) -> number\n  fetch(x) -> record\n\n"
-      "task main:\n  o = [t.score(1), t.fetch(2), t.other(3)]\n",
-      {{"t", NeedKind::Tool}});
-  run.host("t").answers = {Value::prob(0.25), Value::record({}), Value::text("anything goes")};
+      "program p\nout o\nneeds t: tool:\n  score(x) -> number\n  fetch(x) -> record\nneeds u: tool\n\n"
+      "task main:\n  o = [t.score(1), t.fetch(2), u.other(3)]\n",
+      {{"t", NeedKind::Tool}, {"u", NeedKind::Tool}});
+  run.host("t").answers = {Value::prob(0.25), Value::record({})};
+  run.host("u").answers = {Value::text("anything goes")};
   TaskOutcome outcome = run.test.execute();
   ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
   EXPECT_EQ(output(outcome.pause, "o"), Value::list({Value::prob(0.25), Value::record({}), Value::text("anything goes")}));
@@ -234,7 +235,7 @@ TEST(StepRecords, ObservationsSettleTheStepsBeforeThemAndTrailReadsThem) {
       "program p\nout o\nneeds coder: agent\n\n"
       "task main:\n"
       "  h = coder.spawn \"fix it\"\n"
-      "  h.send \"add a test\", urgent: true\n"
+      "  h.send(\"add a test\", urgent: true)\n"
       "  first = h.observe()\n"
       "  h.send \"again\"\n"
       "  second = h.observe()\n"
@@ -261,7 +262,7 @@ TEST(StepRecords, ObservationsSettleTheStepsBeforeThemAndTrailReadsThem) {
 }
 
 TEST(StepRecords, LongArgumentsAreCutToTheirHead) {
-  CapabilityRun run("program p\nin long: text\nneeds files: tool\n\ntask main:\n  files.put long, mode: \"w\"\n",
+  CapabilityRun run("program p\nin long: text\nneeds files: tool\n\ntask main:\n  files.put(long, mode: \"w\")\n",
                     {{"files", NeedKind::Tool}}, runtime::Record{{"long", Value::text(std::string(2000, 'x'))}});
   run.host("files").answers.push_back(err(adapter_failure("disk full", false)));
   ASSERT_EQ(run.test.execute().pause.kind(), PauseKind::Error);
@@ -306,7 +307,8 @@ TEST(Retries, ARetryableFailurePausesAndARetryMakesTheCallAgain) {
   files.answers.push_back(err(adapter_failure("still busy", true)));
   files.answers.push_back(Value::text("contents"));
 
-  const auto& first = detail<Pause::Error>(run.test.execute().pause);
+  const TaskOutcome failed = run.test.execute();
+  const auto& first = detail<Pause::Error>(failed.pause);
   EXPECT_EQ(first.message, "busy");
   EXPECT_TRUE(first.retryable);
   EXPECT_EQ(detail<Pause::Error>(run.test.resume(Resume{Resume::Retry{true}}).pause).message, "still busy");
@@ -353,12 +355,13 @@ TEST(Budgets, OnlyWriteIsChargedAgainstTheCallsBudget) {
 TEST(People, AskPausesForAnAnswerAndTakeOverEscalates) {
   CapabilityRun run(
       "program p\nout o\nneeds boss: person\n\ntask main:\n"
-      "  a = boss.ask \"ship it?\", options: [\"ship\", \"hold\"]\n"
+      "  a = boss.ask(\"ship it?\", options: [\"ship\", \"hold\"])\n"
       "  b = boss.ask \"sure?\"\n"
       "  c = boss.take_over()\n"
       "  o = [a.answer, a.text, b.answer, c]\n",
       {{"boss", NeedKind::Person}});
-  const auto& first = detail<Pause::Confirm>(run.test.execute().pause);
+  const TaskOutcome asked = run.test.execute();
+  const auto& first = detail<Pause::Confirm>(asked.pause);
   EXPECT_EQ(first.message, "ship it?");
   EXPECT_EQ(first.options, (std::vector<std::string>{"ship", "hold"}));
   EXPECT_TRUE(first.context.empty());
@@ -455,7 +458,8 @@ TEST(Observations, AFailedObservationIsRetriedOrEndsTheRun) {
   run.host("coder").observations.push_back(err(adapter_failure("no answer yet", true)));
   run.host("coder").observations.push_back(err(adapter_failure("agent crashed", false)));
   EXPECT_EQ(detail<Pause::Error>(run.test.execute().pause).message, "no answer yet");
-  const auto& error = detail<Pause::Error>(run.test.resume(Resume{Resume::Retry{true}}).pause);
+  const TaskOutcome crashed = run.test.resume(Resume{Resume::Retry{true}});
+  const auto& error = detail<Pause::Error>(crashed.pause);
   EXPECT_EQ(error.message, "agent crashed");
   EXPECT_FALSE(error.retryable);
   EXPECT_EQ(run.host("coder").observed.size(), 2u);
@@ -496,7 +500,7 @@ TEST(Journal, ResumedAndReplayedRunsAreServedEveryCapabilityEffect) {
   EXPECT_EQ(replayed.usage, done.usage);
 }
 
-TEST(Modules, AModulesCapabilityIsServedByTheImportersUnderItsOwnName) {
+TEST(Modules, AModulesCapabilityIsServedByTheOneItsUseMapsItTo) {
   const std::string lib = "program helpers\nneeds bot: agent\n\ntask go(goal):\n  h = bot.spawn goal\n"
                           "  h.send \"and hurry\"\n  return h\n";
   const std::string main_source =
@@ -512,23 +516,24 @@ TEST(Modules, AModulesCapabilityIsServedByTheImportersUnderItsOwnName) {
   ASSERT_TRUE(compiled.ok()) << syntax::debug_string(compiled.error());
 
   const CapabilityVerbs verbs = collect_capability_verbs(compiled->ir);
-  EXPECT_EQ(verbs, (CapabilityVerbs{{"worker", {"send", "spawn"}}}));
+  // A verb called on a handle is not counted: only calls on the capability's name are.
+  EXPECT_EQ(verbs, (CapabilityVerbs{{"worker", {"spawn"}}}));
 
   CapabilityRun run("program p\n\ntask main:\n  x = 1\n", {{"worker", NeedKind::Agent}});
   run.test.run.metadata.ir = compiled->ir;
   TaskOutcome outcome = run.test.execute();
   ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
-  // The handle keeps the module's name for the capability, and calls on it are mapped wherever they are made.
-  EXPECT_EQ(output(outcome.pause, "o"), Value::text("bot"));
+  // The module's calls reach the program's capability, and the handle works outside the module too.
+  EXPECT_EQ(output(outcome.pause, "o"), Value::text("worker"));
   ASSERT_EQ(run.host("worker").calls.size(), 3u);
   EXPECT_EQ(run.host("worker").calls[0].verb, "spawn");
-  EXPECT_EQ(run.host("worker").calls[2].args.positional.front(), Value::handle(Handle{"bot", "w-1", {}}));
+  EXPECT_EQ(run.host("worker").calls[2].args.positional.front(), Value::handle(Handle{"worker", "w-1", {}}));
 }
 
 TEST(CollectCapabilityVerbs, CountsVerbsCalledInTasksAndMachineActions) {
   const ir::Ir ir = compile(
       "program p\nneeds files: tool\nneeds coder: agent\nneeds boss: person\nin ticket: text\n\n"
-      "machine flow:\n  initial start\n  state start:\n"
+      "machine flow():\n  initial start\n  state start:\n"
       "    on go \"ready to go\" -> end:\n      files.archive \"x\"\n"
       "  state end done\n\n"
       "task main:\n"
