@@ -314,10 +314,10 @@ TEST_F(RunCapabilities, SigintDuringACallThatNeverGetsAnAnswerEndsEveryAdapter) 
   ReapedOptions options;
   options.interrupt_on = "never answering";
   const auto started = Clock::now();
-  const ReapedRun done = run("program p\nout o\nneeds files: tool\nneeds other: tool\n\ntask main:\n"
+  const ReapedRun done = run("program p\nout o\nneeds files: tool\nneeds helper: tool\n\ntask main:\n"
                              "  o = files.read \"a.txt\"\n",
                              {"--bind", "files=sleep 30 & read -r l; echo 'never answering' >&2; sleep 30",
-                              "--bind", "other=jq -c --unbuffered ."},
+                              "--bind", "helper=jq -c --unbuffered ."},
                              options);
   EXPECT_EQ(done.status, -1);
   EXPECT_EQ(done.signal, SIGINT);
