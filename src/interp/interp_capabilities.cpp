@@ -230,7 +230,11 @@ ValueResult Interpreter::wait_on(const std::string& capability, const Handle& ha
 
   pending_wait_ = handle;
   auto passed = raise_pause(Pause{pause_common_here(current_span_), std::move(waiting)});
-  if (!passed.ok()) return err(park(std::move(passed).error()));
+  if (!passed.ok()) {
+    // Only a run that stops at this very pause waits on the agent; one cancelled here does not.
+    if (passed.error().pause.kind() != record::PauseKind::Waiting) pending_wait_.reset();
+    return err(park(std::move(passed).error()));
+  }
   pending_wait_.reset();
 
   for (;;) {
