@@ -1,6 +1,7 @@
 #include "cli/run_command.h"
 
 #include <cerrno>
+#include <csignal>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <utility>
 #include <variant>
 
+#include "cli/adapters.h"
 #include "cli/json_args.h"
 #include "cli/load.h"
 #include "cli/log_line.h"
@@ -196,15 +198,21 @@ int run_command(const Run& command) {
   if (!ir.ok()) return error_exit(ir.error());
   auto options = run_options(command);
   if (!options.ok()) return error_exit(options.error());
-  if (!command.bindings.empty() || !command.stubs.empty()) {
-    return error_exit(CliError::of("binding capabilities with `--bind` or `--stub` is not available yet"));
-  }
+  // An adapter that has gone away must not take this process with it: its write fails and the run reports it.
+  // The adapters themselves get the default action back when they start.
+  std::signal(SIGPIPE, SIG_IGN);
+  // An interrupted run takes its adapters with it, however they treat their input closing.
+  end_adapters_on_termination_signals();
+  auto adapters = setup_adapters(*ir, command.bindings, command.stubs);
+  if (!adapters.ok()) return error_exit(adapters.error());
+  for (const std::string& notice : adapters->notices) write_to(stderr, notice + "\n");
   if (command.redact && command.record) {
     write_to(stderr, "sensitive replay companion: " + record::companion_path(command.record->string()) + "\n");
   }
 
   const std::optional<std::string> label = runtime_source_label(*ir, source_label(command.file));
-  auto started = run::start_task_run(std::move(ir).value(), "main", std::move(options).value(), {});
+  auto started = run::start_task_run(std::move(ir).value(), "main", std::move(options).value(),
+                                     std::move(adapters->hosts));
   if (!started.ok()) {
     render_runtime_error(label, started.error());
     return error_exit(CliError::of("runtime failed"));

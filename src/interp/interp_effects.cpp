@@ -1,5 +1,5 @@
-// The small effects of expressions: `trail`, `now()`, `random()`, `log` and `focus` (interp_shape.cpp); and the
-// place kept for capability verbs, which this build refuses with a runtime error.
+// The small effects of expressions: `trail`, `now()`, `random()` and `log`. `focus` is in interp_shape.cpp
+// and capability verbs are in interp_capabilities.cpp.
 #include <string>
 #include <utility>
 #include <variant>
@@ -10,14 +10,6 @@ namespace dravelin::interp {
 
 using record::Event;
 using runtime::RuntimeErrorCode;
-
-ValueResult Interpreter::call_verb(const runtime::CallTarget& target, std::string_view verb, runtime::CallArguments) {
-  const std::string name = std::holds_alternative<std::string>(target) ? std::get<std::string>(target)
-                                                                       : std::get<runtime::Handle>(target).capability;
-  return err(runtime::make_runtime_error(
-      RuntimeErrorCode::TypeError,
-      "`" + name + "." + std::string(verb) + "` cannot be called: capability verbs are not supported yet"));
-}
 
 ValueResult Interpreter::trail(uint64_t count) {
   const BudgetAccount* account = nearest_task_account();

@@ -63,6 +63,8 @@ Scopes Interpreter::task_scopes(const std::string& module) const {
   } else {
     for (const ir::Module& m : ir_.modules) {
       if (m.alias != module) continue;
+      // The compiler writes the module's calls under the program's names for its capabilities.
+      for (const ir::NeedMapping& mapping : m.mapping) capabilities.push_back(mapping.outer);
       for (const ir::NeedMapping& mapping : m.mapping) capabilities.push_back(mapping.inner);
       break;
     }

@@ -206,6 +206,20 @@ class Interpreter final : public runtime::EffectHost {
   Result<zem::ZemResponse, RuntimeError> zem_request(const zem::RequestGroup& group, bool sampled);
   Result<double, RuntimeError> draw_for_sampling();
 
+  // ---- capability verbs (interp_capabilities.cpp) ----
+  ValueResult call_capability(const std::string& capability, std::string_view verb, const runtime::CallArguments& args,
+                              const std::string& target);
+  ValueResult observe_handle(const std::string& capability, const runtime::Handle& handle);
+  ValueResult take_observation(const runtime::Handle& handle, const record::Observation& observation);
+  Result<Unit, RuntimeError> record_step(std::string_view verb, const std::string& target,
+                                         const runtime::CallArguments& args, std::optional<record::StepOutcome> outcome);
+  ValueResult wait_on(const std::string& capability, const runtime::Handle& handle, const runtime::CallArguments& own,
+                      const runtime::CallArguments& sent);
+  ValueResult ask_person(const runtime::CallArguments& own);
+  ValueResult take_over(const std::string& written);
+  ValueResult write_text(const std::string& capability, const std::string& target, const runtime::CallArguments& own,
+                         const runtime::CallArguments& sent);
+
   // ---- calls of units (interp_calls.cpp) ----
   ValueResult call_judgment(const ir::Judgment& judgment, runtime::CallArguments args);
   ValueResult call_def(const ir::Def& def, runtime::CallArguments args);
@@ -233,6 +247,8 @@ class Interpreter final : public runtime::EffectHost {
   std::vector<Frame> frames_;
   uint64_t frame_counter_ = 0;
   record::Usage usage_;
+  // By handle key ("<capability>:<id>"): the digest of the last observation of that handle.
+  std::map<std::string, std::string> capability_records_;
   Span current_span_;
   std::optional<runtime::Handle> pending_wait_;
   bool sample_ = false;

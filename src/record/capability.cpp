@@ -40,6 +40,19 @@ std::string_view need_kind_display_name(NeedKind kind) {
   return kNames[static_cast<size_t>(kind)];
 }
 
+std::span<const std::string_view> need_kind_verbs(NeedKind kind) {
+  static constexpr std::string_view kAgent[] = {"spawn", "observe", "send", "wait", "stop"};
+  static constexpr std::string_view kPerson[] = {"ask", "notify", "take_over"};
+  static constexpr std::string_view kLlm[] = {"write"};
+  switch (kind) {
+    case NeedKind::Agent: return kAgent;
+    case NeedKind::Person: return kPerson;
+    case NeedKind::Llm: return kLlm;
+    case NeedKind::Tool: break;
+  }
+  return {};
+}
+
 json::Value call_arguments_to_json(const CallArguments& args) {
   json::Object out;
   if (!args.named.empty()) {

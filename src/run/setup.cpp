@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "compiler/tool_verbs.h"
+#include "interp/capability_verbs.h"
 #include "interp/run_state.h"
 #include "record/sink.h"
 #include "run/replay.h"
@@ -37,7 +37,7 @@ syntax::Span need_span(const ir::Ir& program, const std::string& name) {
 
 // Compares every manifest a host declares with the verbs the program uses on that capability.
 Result<Unit, RuntimeError> check_manifests(const ir::Ir& program, record::CapabilityHosts& hosts) {
-  const compiler::ToolVerbs used = compiler::used_tool_verbs(program);
+  const interp::CapabilityVerbs used = interp::collect_capability_verbs(program);
   for (auto& [name, host] : hosts) {
     std::optional<std::map<std::string, record::ManifestVerb>> manifest = host->manifest();
     if (!manifest) continue;

@@ -298,8 +298,10 @@ INSTANTIATE_TEST_SUITE_P(
                      ":2:0: binding_missing: capability `mail` was not bound\n", "dravelin: runtime failed\n"},
         StartFailure{"unknown_profiles_file", kGreeting, {"--profiles", "/nonexistent/profiles.json"},
                      "profile_missing: could not read the profiles file", "dravelin: runtime failed\n"},
-        StartFailure{"capability_bindings_not_built_yet", kGreeting, {"--stub", "mail"}, "",
-                     "dravelin: binding capabilities with `--bind` or `--stub` is not available yet\n"},
+        StartFailure{"binding_an_undeclared_capability", kGreeting, {"--stub", "mail"}, "",
+                     "dravelin: `mail` is not a declared capability\n"},
+        StartFailure{"bind_without_a_command", kGreeting, {"--bind", "mail"}, "",
+                     "dravelin: --bind must be NAME=COMMAND, got `mail`\n"},
         StartFailure{"compile_error", "program p\n\ntask main:\n  loop:\n    x = 1\n", {}, "unbounded_loop",
                      "dravelin: compile failed\n"}),
     [](const ::testing::TestParamInfo<StartFailure>& info) { return info.param.name; });

@@ -57,24 +57,6 @@ TEST(Effects, TrailWithoutStepRecordsIsEmpty) {
   EXPECT_EQ(detail<Pause::Done>(outcome.pause).outputs.at("o"), Value::list({}));
 }
 
-TEST(Effects, CapabilityVerbsAreRefusedWithAnError) {
-  struct Case {
-    std::string name;
-    std::string program;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
-      {"verb", "needs coder: agent\n\ntask main:\n  h = coder.spawn \"fix it\"\n",
-       "`coder.spawn` cannot be called: capability verbs are not supported yet"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TestRun run("program p\n" + c.program, runtime::Record{{"t", Value::text("x")}});
-    TaskOutcome outcome = run.execute();
-    EXPECT_EQ(detail<Pause::Error>(outcome.pause).message, c.message);
-  }
-}
-
 // Each request takes thirty seconds of the clock: the limit of one minute is passed by the third, whose
 // charges stand, and the time spent paused afterwards does not count.
 TEST(Effects, TheMinutesBudgetIsEnforcedByEveryCheckWithoutTheTimePaused) {

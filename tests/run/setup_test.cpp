@@ -30,6 +30,8 @@ task main:
   a = files.read "notes"
   b = files.move "notes"
   c = files.delete "notes"
+  m = mail.spawn "notes"
+  m.send "thanks"
   stop "done"
 )";
 
@@ -102,6 +104,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"manifest_lacks_verbs_listed_in_byte_order", "main", [](record::RunOptions&) {},
                     {{"mail", {}}, {"files", std::vector<std::string>{"read"}}}, RuntimeErrorCode::VerbMissing,
                     "the adapter bound to `files` does not declare `delete`, `move`", "files"},
+        RefusalCase{"manifest_of_an_agent_lacks_a_verb_called_on_its_name", "main", [](record::RunOptions&) {},
+                    {{"mail", std::vector<std::string>{"send"}}, {"files", {}}}, RuntimeErrorCode::VerbMissing,
+                    "the adapter bound to `mail` does not declare `spawn`", "mail"},
         RefusalCase{"unknown_model_before_the_recording", "main",
                     [](record::RunOptions& o) { o.model = "zem-nowhere"; },
                     {{"mail", {}}, {"files", std::vector<std::string>{"read", "move", "delete"}}},
