@@ -2,9 +2,6 @@
 // The capability round trip of a run driven through the bridge: the SDK's library answers the bridge's
 // `capability.call` requests, with results, errors and replies nested the wrong way, and aborts the run while
 // the bridge waits for a reply.
-//
-// Runs reach their capabilities through the interpreter's capability verbs; where this build's interpreter
-// does not perform them yet, the tests say so and are skipped.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { Bridge } = require('./bridge');
@@ -30,31 +27,7 @@ async function startFetch(bridge) {
   return started.result.run_id;
 }
 
-// Whether runs perform capability verbs in this build, asked once of a bridge whose host answers nothing.
-let verbsChecked;
-function verbsPerformed() {
-  verbsChecked ??= (async () => {
-    const bridge = new Bridge({ answer: () => ({ result: 'x' }) });
-    try {
-      const outcome = (await bridge.send('run.next', { run_id: await startFetch(bridge) })).result;
-      return !(outcome.kind === 'error' && /capability verbs are not supported yet/.test(outcome.message));
-    } finally {
-      await bridge.end();
-    }
-  })();
-  return verbsChecked;
-}
-
-async function skipUnlessVerbs(t) {
-  if (!(await verbsPerformed())) {
-    t.skip('the interpreter of this build does not perform capability verbs yet');
-    return true;
-  }
-  return false;
-}
-
-test('capability calls go to the SDK with rising ids, and each call event follows its reply', async (t) => {
-  if (await skipUnlessVerbs(t)) return;
+test('capability calls go to the SDK with rising ids, and each call event follows its reply', async () => {
   const asked = [];
   const bridge = new Bridge({
     answer: (method, params) => {
@@ -86,8 +59,7 @@ test('capability calls go to the SDK with rising ids, and each call event follow
   }
 });
 
-test('error replies and replies nested the wrong way end the run with an adapter error', async (t) => {
-  if (await skipUnlessVerbs(t)) return;
+test('error replies and replies nested the wrong way end the run with an adapter error', async () => {
   const cases = [
     ['an error inside the result', () => ({ error: { message: 'quota', retryable: true } }), 'quota'],
     ['a thrown error', () => { throw new Error('boom'); }, 'boom'],
@@ -104,19 +76,20 @@ test('error replies and replies nested the wrong way end the run with an adapter
       await bridge.end();
     }
   }
-  // A result that is no object carries no `result` member: the call gives none.
+  // A result that is no object carries no `result` member: the call gives none, which a tool declared to
+  // return text may not.
   const bare = new Bridge({ answer: () => 7 });
   try {
     const outcome = (await bare.send('run.next', { run_id: await startFetch(bare) })).result;
-    assert.equal(outcome.kind, 'done', JSON.stringify(outcome));
-    assert.deepStrictEqual(outcome.outputs, { first: null, second: null });
+    assert.equal(outcome.kind, 'error', JSON.stringify(outcome));
+    assert.equal(outcome.code, 'type_error');
+    assert.equal(outcome.message, '`files.read` is declared to return text but the adapter returned none');
   } finally {
     await bare.end();
   }
 });
 
-test('a run.abort sent while the bridge awaits a reply is answered at once and the run stops', async (t) => {
-  if (await skipUnlessVerbs(t)) return;
+test('a run.abort sent while the bridge awaits a reply is answered at once and the run stops', async () => {
   let bridge;
   let run_id;
   let abortAnswer;
@@ -138,8 +111,7 @@ test('a run.abort sent while the bridge awaits a reply is answered at once and t
   }
 });
 
-test('after an abort the bridge awaits the reply for a grace period only, then the run stops', async (t) => {
-  if (await skipUnlessVerbs(t)) return;
+test('after an abort the bridge awaits the reply for a grace period only, then the run stops', async () => {
   let bridge;
   let run_id;
   bridge = new Bridge({
