@@ -9,6 +9,8 @@
 #include "cli/command.h"
 #include "cli/compile_commands.h"
 #include "cli/error.h"
+#include "cli/judge_commands.h"
+#include "cli/run_command.h"
 #include "cli/setup.h"
 #include "lsp/server.h"
 
@@ -41,9 +43,9 @@ int dispatch(const Cli& cli) {
   return std::visit(Overloaded{
                         [](const Compile& c) { return run_compile(c); },
                         [](const Check& c) { return run_check(c); },
-                        [](const Judge&) { return not_available("judge"); },
-                        [](const Eval&) { return not_available("eval"); },
-                        [](const Run&) { return not_available("run"); },
+                        [](const Judge& c) { return judge_command(c); },
+                        [](const Eval& c) { return eval_command(c); },
+                        [](const Run& c) { return run_command(c); },
                         [](const Replay&) { return not_available("replay"); },
                         [](const Serve&) { return not_available("serve"); },
                         [](const Setup& c) { return run_setup(c); },

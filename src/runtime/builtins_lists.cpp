@@ -129,6 +129,7 @@ ValueResult builtin_zip(EvalContext&, const CallArguments& args) {
   List pairs;
   pairs.reserve(length);
   for (size_t i = 0; i < length; ++i) pairs.push_back(Value::list(List{(*xs)[i], (*ys)[i]}));
+  if (container_depth(pairs) > kMaxValueDepth) return err(nesting_error());
   return Value::list(std::move(pairs));
 }
 
@@ -196,6 +197,7 @@ ValueResult builtin_items(EvalContext&, const CallArguments& args) {
   List items;
   items.reserve(record->size());
   for (const auto& [name, value] : *record) items.push_back(Value::list(List{Value::text(name), value}));
+  if (container_depth(items) > kMaxValueDepth) return err(nesting_error());
   return Value::list(std::move(items));
 }
 

@@ -71,6 +71,12 @@ ValueResult eval_name(const Expr::Name& name, const Scopes& scopes) {
   return err(type_error("unknown name `" + name.name + "`", name.span));
 }
 
+[[gnu::noinline]] RuntimeError too_deep_value(const syntax::Span& span) {
+  RuntimeError error = nesting_error();
+  error.span = span;
+  return error;
+}
+
 ValueResult eval_list(EvalContext& context, const Expr::List& list, Scopes& scopes) {
   List items;
   items.reserve(list.items.size());
@@ -79,6 +85,7 @@ ValueResult eval_list(EvalContext& context, const Expr::List& list, Scopes& scop
     if (!value.ok()) return value;
     items.push_back(std::move(*value));
   }
+  if (container_depth(items) > kMaxValueDepth) return err(too_deep_value(list.span));
   return Value::list(std::move(items));
 }
 
@@ -89,6 +96,7 @@ ValueResult eval_record(EvalContext& context, const Expr::Record& record, Scopes
     if (!value.ok()) return value;
     fields.insert_or_assign(field.name, std::move(*value));
   }
+  if (container_depth(fields) > kMaxValueDepth) return err(too_deep_value(record.span));
   return Value::record(std::move(fields));
 }
 
@@ -112,8 +120,14 @@ ValueResult eval_field(EvalContext& context, const Expr::Field& field, Scopes& s
   // A capability's bare name with a field and no parentheses is a verb call without arguments, unless a variable
   // or input of that name hides the capability.
   if (const auto* name = std::get_if<Expr::Name>(&field.target->node)) {
-    if (scopes.is_capability(name->name) && scopes.lookup(name->name) == nullptr) {
-      return capability_verb(context, name->name, field.name);
+    const Value* bound = scopes.lookup(name->name);
+    if (bound == nullptr && scopes.is_capability(name->name)) return capability_verb(context, name->name, field.name);
+    // A field of a variable's record is read in place: copying the whole record only to keep one field of
+    // it made every `r.count` cost the size of `r`.
+    if (bound != nullptr && bound->is_record()) {
+      ValueResult read = read_field(*bound, field.name);
+      if (read.ok()) return read;
+      return fail_with_span(std::move(read), field.span);
     }
   }
   ValueResult target = eval_expr(context, *field.target, scopes);
@@ -186,6 +200,7 @@ ValueResult eval_comprehension(EvalContext& context, const Expr::Comprehension& 
     scopes.pop_frame();
     if (!step.ok()) return err(std::move(step).error());
   }
+  if (container_depth(out) > kMaxValueDepth) return err(too_deep_value(comprehension.span));
   return Value::list(std::move(out));
 }
 

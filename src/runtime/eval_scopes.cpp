@@ -57,6 +57,8 @@ Result<Unit, RuntimeError> Scopes::assign_path(std::string_view root, const std:
     return err(scope_error("`" + std::string(root) + "` is not a variable"));
   }
   if (path.empty()) return err(scope_error("a field assignment needs a field"));
+  // The value lands `path.size()` levels below the variable's record.
+  if (path.size() + value_depth(value) > kMaxValueDepth) return err(nesting_error());
   // Every check happens before the one write at the end, so a failure leaves the variable as it was.
   for (size_t i = 0; i + 1 < path.size(); ++i) {
     Record* record = current->if_record();

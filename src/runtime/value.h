@@ -182,7 +182,11 @@ class Value {
   Value& operator=(const Value& other);
   // Safe when `other` lives inside this value's own tree (`v = std::move(v.as_list()[0])`).
   Value& operator=(Value&& other) noexcept;
-  ~Value();
+  // Only the kinds that hold values take the out-of-line path; dropping a scalar costs nothing more.
+  ~Value() {
+    const ValueKind k = kind();
+    if (k == ValueKind::List || k == ValueKind::Record || k == ValueKind::Choice) drop_children();
+  }
 
   ValueKind kind() const { return static_cast<ValueKind>(payload_.index()); }
   std::string_view type_word() const { return runtime::type_word(kind()); }
@@ -257,10 +261,28 @@ class Value {
   // Moves the children that have children of their own into `out`, so that dropping this value only
   // drops leaves and shallow containers.
   void detach_deep_children(std::vector<Value>& out);
+  // Flattens the tree so that what the payload's own destructor drops has no grandchildren.
+  void drop_children();
   bool has_deep_children() const;
 
   Payload payload_;
 };
+
+// How deeply a value may nest. Every level of its tagged JSON form counts: a list, a record, and the objects of
+// the special kinds with theirs (a choice's probabilities and item, a level's probabilities, a handle's fields).
+// Building a deeper list or record is a `type_error` (`nesting_error`), so that every walk over a value (copy,
+// comparison, text and JSON forms) stays well within the stack, and every value a run can hold fits in a
+// recording line and reads back from it (the recording reader's depth limit leaves room for this one).
+inline constexpr size_t kMaxValueDepth = 400;
+
+// The levels of the value's tagged JSON form: 0 for none, text, number and bool; one more than the deepest
+// child for a list or record.
+size_t value_depth(const Value& value);
+// The depth of a list or record holding these values.
+size_t container_depth(const List& items);
+size_t container_depth(const Record& entries);
+// "a value may nest at most 400 levels deep": a spanless, non-retryable `type_error`.
+RuntimeError nesting_error();
 
 // The number text form: a whole number of magnitude below 1e15 as an integer ("3", "-12", "-0"); any other
 // finite number as the shortest digits that read back the same, positionally, never with an exponent

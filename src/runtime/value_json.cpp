@@ -87,24 +87,27 @@ json::Value pause_result_json(const PauseResult& result, bool tagged) {
   return json::Value(std::move(out));
 }
 
-json::Value to_json(const Value& value, bool tagged) {
+// The recursive path (to_json, list_json, record_json) keeps its frames small: a value nested to the limit
+// must convert on a modest stack, sanitizers included, so the other kinds are built out of line.
+json::Value list_json(const List& items, bool tagged) {
+  json::Array out;
+  out.reserve(items.size());
+  for (const Value& item : items) out.push_back(to_json(item, tagged));
+  return json::Value(std::move(out));
+}
+
+json::Value record_json(const Record& entries, bool tagged) {
+  json::Object out;
+  out.reserve(entries.size());
+  for (const auto& [key, item] : entries) out.append(key, to_json(item, tagged));
+  return json::Value(std::move(out));
+}
+
+[[gnu::noinline]] json::Value scalar_json(const Value& value, bool tagged) {
   switch (value.kind()) {
-    case ValueKind::None: return json::Value();
     case ValueKind::Text: return json::Value(value.as_text());
     case ValueKind::Number: return json::json_number(value.as_number());
     case ValueKind::Bool: return json::Value(value.as_bool());
-    case ValueKind::List: {
-      json::Array out;
-      out.reserve(value.as_list().size());
-      for (const Value& item : value.as_list()) out.push_back(to_json(item, tagged));
-      return json::Value(std::move(out));
-    }
-    case ValueKind::Record: {
-      json::Object out;
-      out.reserve(value.as_record().size());
-      for (const auto& [key, item] : value.as_record()) out.append(key, to_json(item, tagged));
-      return json::Value(std::move(out));
-    }
     case ValueKind::Prob: {
       if (!tagged) return json::json_number(value.as_prob());
       json::Object out;
@@ -112,12 +115,21 @@ json::Value to_json(const Value& value, bool tagged) {
       out.set("value", json::json_number(value.as_prob()));
       return json::Value(std::move(out));
     }
-    case ValueKind::Choice: return choice_json(value.as_choice(), tagged);
     case ValueKind::Level: return level_json(value.as_level(), tagged);
     case ValueKind::Handle: return handle_json(value.as_handle(), tagged);
     case ValueKind::PauseResult: return pause_result_json(value.as_pause_result(), tagged);
+    default: return json::Value();
   }
-  return json::Value();
+}
+
+json::Value to_json(const Value& value, bool tagged) {
+  switch (value.kind()) {
+    case ValueKind::None: return json::Value();
+    case ValueKind::List: return list_json(value.as_list(), tagged);
+    case ValueKind::Record: return record_json(value.as_record(), tagged);
+    case ValueKind::Choice: return choice_json(value.as_choice(), tagged);
+    default: return scalar_json(value, tagged);
+  }
 }
 
 // ---- the tagged reader ----
@@ -228,7 +240,7 @@ Result<Value, std::string> read_pause_result(const json::Object& object) {
   return Value::pause_result(std::move(result));
 }
 
-Result<Value, std::string> read_marked(const json::Object& object, const std::string& kind) {
+[[gnu::noinline]] Result<Value, std::string> read_marked(const json::Object& object, const std::string& kind) {
   if (kind == "prob") return read_prob(object);
   if (kind == "choice") return read_choice(object);
   if (kind == "level") return read_level(object);
@@ -269,19 +281,35 @@ Value from_plain_json(const json::Value& json) {
   return Value::none();
 }
 
-Result<Value, std::string> from_tagged_json(const json::Value& json) {
-  if (const json::Array* items = json.if_array()) {
-    List out;
-    out.reserve(items->size());
-    for (const json::Value& item : *items) out.push_back(TRY(from_tagged_json(item)));
-    return Value::list(std::move(out));
+namespace {
+
+// Like the writers, the recursive path of the reader keeps its frames small; marked objects and scalars are
+// read out of line.
+Result<Value, std::string> tagged_list(const json::Array& items) {
+  List out;
+  out.reserve(items.size());
+  for (const json::Value& item : items) {
+    Result<Value, std::string> value = from_tagged_json(item);
+    if (!value.ok()) return value;
+    out.push_back(std::move(*value));
   }
+  return Value::list(std::move(out));
+}
+
+[[gnu::noinline]] Result<Value, std::string> tagged_scalar(const json::Value& json) { return from_plain_json(json); }
+
+}  // namespace
+
+Result<Value, std::string> from_tagged_json(const json::Value& json) {
+  if (const json::Array* items = json.if_array()) return tagged_list(*items);
   if (const json::Object* object = json.if_object()) {
     const json::Value* marker = object->find(kKindMarker);
     if (marker != nullptr && marker->is_string()) return read_marked(*object, marker->as_string());
-    return Value::record(TRY(tagged_members_from_json(*object)));
+    Result<Record, std::string> entries = tagged_members_from_json(*object);
+    if (!entries.ok()) return err(std::move(entries).error());
+    return Value::record(std::move(*entries));
   }
-  return from_plain_json(json);
+  return tagged_scalar(json);
 }
 
 json::Value tagged_members_to_json(const Record& members) {

@@ -36,9 +36,6 @@ TEST(Program, HelpVersionAndUsageErrorsReachTheRightStreams) {
 
 TEST(Program, SubcommandsNotYetBuiltEndAtTheCommonErrorExit) {
   const std::vector<std::vector<std::string>> commands = {
-      {"judge", "a.zem", "tone", "--state", "{}"},
-      {"eval", "a.zem", "tone", "--cases", "c.jsonl"},
-      {"run", "a.zem"},
       {"replay", "r.jsonl"},
       {"serve"},
   };

@@ -1,0 +1,184 @@
+// Calls of the program's own units by name: judgments, defs, tasks and machines, with their parameters, the
+// frames they push and the recursion limit.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "interp/interpreter_internal.h"
+
+namespace dravelin::interp {
+
+using runtime::CallArguments;
+using runtime::RuntimeErrorCode;
+
+namespace {
+
+RuntimeError type_error(std::string message, const Span& span = {}) {
+  return runtime::make_runtime_error(RuntimeErrorCode::TypeError, std::move(message), false, span);
+}
+
+RuntimeError recursed(std::string_view unit) {
+  return runtime::make_runtime_error(RuntimeErrorCode::RecursionLimit,
+                                     "`" + std::string(unit) + "` recursed past " +
+                                         std::to_string(kRecursionLimit) + " frames");
+}
+
+template <class Unit>
+const Unit* first_named(const std::vector<Unit>& units, std::string_view name) {
+  for (const Unit& unit : units) {
+    if (unit.name == name) return &unit;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+ValueResult Interpreter::call(std::string_view callee, CallArguments args) {
+  // The candidates, in order: the calling module's own unit, the name as written, then the prelude's.
+  std::vector<std::string> candidates;
+  const bool qualified = callee.find('.') != std::string_view::npos;
+  if (!frames_.empty() && !innermost_frame().module.empty() && !qualified) {
+    candidates.push_back(innermost_frame().module + "." + std::string(callee));
+  }
+  candidates.emplace_back(callee);
+  if (!qualified) {
+    candidates.push_back("std." + std::string(callee));
+  } else if (callee.substr(0, 4) == "std.") {
+    candidates.emplace_back(callee.substr(4));
+  }
+
+  // A call runs statements of its own; the caller's statement is the current one again afterwards.
+  const Span caller_span = current_span_;
+  auto restore = [&](ValueResult result) {
+    current_span_ = caller_span;
+    return result;
+  };
+  for (const std::string& name : candidates) {
+    if (const ir::Judgment* judgment = first_named(ir_.judgments, name)) {
+      return restore(call_judgment(*judgment, std::move(args)));
+    }
+    if (const ir::Def* def = first_named(ir_.defs, name)) return restore(call_def(*def, std::move(args)));
+    if (const ir::Task* task = first_named(ir_.tasks, name)) return restore(call_task(*task, std::move(args)));
+    if (const ir::Machine* machine = first_named(ir_.machines, name)) {
+      return restore(call_machine(*machine, std::move(args)));
+    }
+  }
+  return err(type_error("`" + std::string(callee) + "` is not a def, judgment, task or machine of this program"));
+}
+
+ValueResult Interpreter::call_judgment(const ir::Judgment& judgment, CallArguments args) {
+  Scopes scopes(inputs_);
+  const runtime::Record* whole =
+      args.positional.size() == 1 && args.named.empty() ? args.positional.front().if_record() : nullptr;
+  for (size_t i = 0; i < judgment.params.size(); ++i) {
+    const std::string& param = judgment.params[i];
+    const Value* value = nullptr;
+    if (whole != nullptr) {
+      auto field = whole->find(param);
+      if (field != whole->end()) value = &field->second;
+    } else if (auto named = args.named.find(param); named != args.named.end()) {
+      value = &named->second;
+    } else if (i < args.positional.size()) {
+      value = &args.positional[i];
+    }
+    if (value == nullptr) return err(type_error("judgment `" + judgment.name + "` needs a value for `" + param + "`"));
+    scopes.define(param, *value);
+  }
+
+  std::vector<zem::NamedJudge> judges;
+  judges.reserve(judgment.results.size());
+  for (const ir::JudgmentResult& result : judgment.results) judges.push_back(zem::NamedJudge{result.name, &result.question});
+  runtime::Record answers = TRY(ask_judgments(scopes, judges, judgment.params));
+
+  size_t bound = 0;
+  for (const ir::JudgmentLog& log : judgment.logs) {
+    const size_t reached = std::min<size_t>(log.after, judgment.results.size());
+    for (; bound < reached; ++bound) {
+      const std::string& name = judgment.results[bound].name;
+      auto answer = answers.find(name);
+      scopes.define(name, answer != answers.end() ? answer->second : Value::none());
+    }
+    runtime::EvalContext ctx = context();
+    TRY(runtime::eval_expr(ctx, log.log, scopes));
+  }
+
+  runtime::Record results;
+  for (const ir::JudgmentResult& result : judgment.results) {
+    auto answer = answers.find(result.name);
+    results.insert_or_assign(result.name, answer != answers.end() ? answer->second : Value::none());
+  }
+  return Value::record(std::move(results));
+}
+
+size_t Interpreter::count_frames(FrameKind a, FrameKind b) const {
+  size_t count = 0;
+  for (const Frame& frame : frames_) count += frame.kind == a || frame.kind == b;
+  return count;
+}
+
+ValueResult Interpreter::call_outcome(Flow flow) {
+  switch (flow.kind) {
+    case Flow::Kind::Return: return std::move(flow.value);
+    case Flow::Kind::Interrupt: return err(park(Interrupt{std::move(*flow.pause)}));
+    default: return Value::none();
+  }
+}
+
+ValueResult Interpreter::call_def(const ir::Def& def, CallArguments args) {
+  if (count_frames(FrameKind::Def, FrameKind::Def) >= kRecursionLimit) return err(recursed(def.name));
+  std::string module = module_of(ir_, def.name);
+  Scopes scopes = task_scopes(module);
+  TRY(bind_params(def.name, def.params, scopes, args));
+  frames_.push_back(Frame{FrameKind::Def, std::nullopt, def.name, std::move(module), std::nullopt, frame_counter_++, 0});
+  Flow flow = exec_block(scopes, def.body);
+  frames_.pop_back();
+  return call_outcome(std::move(flow));
+}
+
+ValueResult Interpreter::call_task(const ir::Task& task, CallArguments args) {
+  // Tasks and machines calling each other are bounded like defs, so that no program can exhaust the stack.
+  if (count_frames(FrameKind::Task, FrameKind::Machine) >= kRecursionLimit) return err(recursed(task.name));
+  std::string module = module_of(ir_, task.name);
+  Scopes scopes = task_scopes(module);
+  TRY(bind_params(task.name, task.params, scopes, args));
+  if (auto pushed = push_task_frame(task, std::move(module)); !pushed.ok()) {
+    return err(park(std::move(pushed).error()));
+  }
+  Flow flow = exec_block(scopes, task.body);
+  frames_.pop_back();
+  return call_outcome(std::move(flow));
+}
+
+ValueResult Interpreter::call_machine(const ir::Machine& machine, CallArguments args) {
+  auto max = args.named.find("max");
+  if (max == args.named.end() || !max->second.is_numeric()) {
+    return err(type_error("machine `" + machine.name + "` needs the numeric named argument `max`", machine.span));
+  }
+  if (count_frames(FrameKind::Task, FrameKind::Machine) >= kRecursionLimit) return err(recursed(machine.name));
+  args.named.erase(max);
+  Scopes scopes = task_scopes(module_of(ir_, machine.name));
+  TRY(bind_params(machine.name, machine.params, scopes, args));
+  return err(type_error("machine `" + machine.name + "` cannot run: state machines are not supported yet"));
+}
+
+Result<Unit, RuntimeError> Interpreter::bind_params(std::string_view unit, const std::vector<ir::DefParam>& params,
+                                                    Scopes& scopes, CallArguments& args) {
+  size_t next_positional = 0;
+  for (const ir::DefParam& param : params) {
+    Value value;
+    if (auto named = args.named.find(param.name); named != args.named.end()) {
+      value = named->second;
+    } else if (next_positional < args.positional.size()) {
+      value = std::move(args.positional[next_positional++]);
+    } else if (param.default_value) {
+      runtime::EvalContext ctx = context();
+      value = TRY(runtime::eval_expr(ctx, *param.default_value, scopes));
+    } else {
+      return err(type_error("`" + std::string(unit) + "` needs an argument `" + param.name + "`"));
+    }
+    scopes.define(param.name, std::move(value));
+  }
+  return Unit{};
+}
+
+}  // namespace dravelin::interp

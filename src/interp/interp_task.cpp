@@ -1,0 +1,204 @@
+// Running a task from its first statement to one outcome: the start event, parameters, the task frame, the
+// `done` pause and the end event.
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "interp/interpreter_internal.h"
+#include "interp/journal_internal.h"
+#include "record/capability.h"
+
+namespace dravelin::interp {
+
+using record::Event;
+using runtime::RuntimeErrorCode;
+
+std::string module_of(const ir::Ir& ir, std::string_view name) {
+  const size_t dot = name.find('.');
+  if (dot == std::string_view::npos) return {};
+  const std::string_view head = name.substr(0, dot);
+  if (head == "std") return std::string(head);
+  for (const ir::Module& module : ir.modules) {
+    if (!module.alias.empty() && module.alias == head) return std::string(head);
+  }
+  return {};
+}
+
+Interpreter::Interpreter(RunState& run, std::string task, runtime::Record inputs)
+    : run_(run), ir_(run.ir()), task_(std::move(task)), inputs_(std::move(inputs)), sample_(run.sample()) {
+  journal::begin_execution(run_);
+}
+
+TaskOutcome execute_task(RunState& run, std::string task, runtime::Record inputs) {
+  return Interpreter(run, std::move(task), std::move(inputs)).run_task();
+}
+
+namespace {
+
+bool has_top_level_verify(const std::vector<ir::Stmt>& body) {
+  for (const ir::Stmt& stmt : body) {
+    if (const auto* until = std::get_if<ir::Stmt::Until>(&stmt.node); until != nullptr && until->verify) return true;
+  }
+  return false;
+}
+
+const ir::Stmt::Until* first_top_level_verify(const std::vector<ir::Stmt>& body) {
+  for (const ir::Stmt& stmt : body) {
+    if (const auto* until = std::get_if<ir::Stmt::Until>(&stmt.node); until != nullptr && until->verify) return until;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Scopes Interpreter::task_scopes(const std::string& module) const {
+  Scopes scopes(inputs_);
+  std::vector<std::string> capabilities;
+  if (module.empty()) {
+    for (const ir::Need& need : ir_.needs) capabilities.push_back(need.name);
+  } else {
+    for (const ir::Module& m : ir_.modules) {
+      if (m.alias != module) continue;
+      for (const ir::NeedMapping& mapping : m.mapping) capabilities.push_back(mapping.inner);
+      break;
+    }
+  }
+  scopes.with_capabilities(capabilities);
+  return scopes;
+}
+
+Step<Unit> Interpreter::push_task_frame(const ir::Task& task, std::string module) {
+  const uint64_t now = TRY(now_ms());
+  BudgetAccount account;
+  account.limit(BudgetKey::Calls) = task.budget.calls.value_or(50);
+  account.limit(BudgetKey::Minutes) = task.budget.minutes;
+  account.limit(BudgetKey::Usd) = task.budget.usd;
+  account.limit(BudgetKey::Steps) = task.budget.steps;
+  account.thresholds = task.thresholds;
+  account.start_ms = now;
+  account.has_verify = has_top_level_verify(task.body);
+  frames_.push_back(Frame{FrameKind::Task, std::move(account), task.name, std::move(module), std::nullopt,
+                          frame_counter_++, 0});
+  return Unit{};
+}
+
+runtime::Record Interpreter::collect_outputs(const Scopes& scopes) const {
+  runtime::Record outputs;
+  for (const ir::Output& output : ir_.outputs) {
+    const Value* value = nullptr;
+    // The task's own variables only: an input of the same name is not an output.
+    for (auto frame = scopes.frames().rbegin(); frame != scopes.frames().rend() && value == nullptr; ++frame) {
+      auto it = frame->find(output.name);
+      if (it != frame->end()) value = &it->second;
+    }
+    outputs.insert_or_assign(output.name, value != nullptr ? *value : Value::none());
+  }
+  return outputs;
+}
+
+Step<Unit> Interpreter::record_end(const Scopes& scopes, const Pause& pause) {
+  record::Usage usage;
+  bool verified = false;
+  const BudgetAccount* task_account = nearest_task_account();
+  if (const auto* done = std::get_if<Pause::Done>(&pause.detail)) {
+    usage = done->usage;
+    verified = done->verified;
+  } else {
+    const auto* error = std::get_if<Pause::Error>(&pause.detail);
+    const auto* stopped = std::get_if<Pause::Stopped>(&pause.detail);
+    // A diverged or cancelled run must not read the clock again: there is nothing left to read it from.
+    const bool no_clock = (error != nullptr && error->code == RuntimeErrorCode::ReplayDiverged) ||
+                          (stopped != nullptr && stopped->reason == kAbortedByHost);
+    if (!no_clock) finish_usage(TRY(now_ms()));
+    usage = usage_;
+    verified = task_account != nullptr && task_account->verify_passed;
+  }
+  auto recorded = journal::expect(
+      run_, Event{Event::End{pause.kind(), collect_outputs(scopes), verified, usage}}, pause.common.source);
+  if (!recorded.ok()) return err(fail(std::move(recorded).error()));
+  if (run_.recorder) run_.recorder->close();
+  return Unit{};
+}
+
+TaskOutcome Interpreter::finish(Pause pause) {
+  if (run_.pending_pause) {
+    pause = std::move(*run_.pending_pause);
+    run_.pending_pause.reset();
+  }
+  return TaskOutcome{std::move(pending_wait_), std::move(pause), usage_};
+}
+
+TaskOutcome Interpreter::run_task() {
+  const ir::Task* task = ir_.find_task(task_);
+  if (task == nullptr) {
+    // Nothing of a task that does not exist goes into the journal or the recording.
+    RuntimeError missing = runtime::make_runtime_error(
+        RuntimeErrorCode::TypeError, "`" + ir_.program + "` declares no task `" + task_ + "`");
+    return TaskOutcome{std::nullopt,
+                       Pause{pause_common_here(Span{}), Pause::Error{missing.code, missing.message, false}}, usage_};
+  }
+  current_span_ = task->span;
+
+  std::vector<record::BindingRecord> bindings;
+  for (const ir::Need& need : ir_.needs) {
+    bindings.push_back(record::BindingRecord{need.name, std::string(record::need_kind_name(need.kind))});
+  }
+  auto started = journal::expect(
+      run_, Event{Event::Start{ir_.program, task->name, inputs_, std::move(bindings), ir_.ir_version}}, task->span);
+  if (!started.ok()) return finish(fail(std::move(started).error()).pause);
+
+  const std::string module = module_of(ir_, task->name);
+  Scopes scopes = task_scopes(module);
+  for (const ir::Output& output : ir_.outputs) scopes.define(output.name, Value::none());
+
+  // The pause the execution ends with and whether its end event is still to be recorded.
+  auto ended = [&](Interrupt interrupt) -> TaskOutcome {
+    Pause pause = std::move(interrupt.pause);
+    if (pause.ends_run()) {
+      auto end = record_end(scopes, pause);
+      if (!end.ok()) pause = std::move(end).error().pause;
+    }
+    return finish(std::move(pause));
+  };
+
+  if (auto aborted = check_abort(); !aborted.ok()) return ended(std::move(aborted).error());
+
+  for (const ir::DefParam& param : task->params) {
+    auto input = inputs_.find(param.name);
+    if (input != inputs_.end()) {
+      scopes.define(param.name, input->second);
+    } else if (param.default_value) {
+      auto value = eval(*param.default_value, scopes);
+      if (!value.ok()) return finish(std::move(value).error().pause);
+      scopes.define(param.name, std::move(*value));
+    } else {
+      scopes.define(param.name, Value::none());
+    }
+  }
+
+  if (auto pushed = push_task_frame(*task, module); !pushed.ok()) return ended(std::move(pushed).error());
+  Flow flow = exec_block(scopes, task->body);
+  if (flow.kind == Flow::Kind::Interrupt) return ended(Interrupt{std::move(*flow.pause)});
+
+  bool verified = false;
+  const BudgetAccount* account = nearest_task_account();
+  if (account != nullptr && account->verify_started) {
+    if (const ir::Stmt::Until* until = first_top_level_verify(task->body)) {
+      auto holds = truthy(until->test, scopes);
+      if (!holds.ok()) return finish(std::move(holds).error().pause);
+      verified = *holds;
+    }
+  }
+
+  if (auto checked = check_budget(BudgetKey::Minutes, 0); !checked.ok()) return finish(std::move(checked).error().pause);
+  auto now = now_ms();
+  if (!now.ok()) return finish(std::move(now).error().pause);
+  finish_usage(*now);
+  Pause done{pause_common_here(task->span), Pause::Done{collect_outputs(scopes), verified, usage_}};
+  Interrupt stopped = stop_with(done);
+  auto end = record_end(scopes, stopped.pause);
+  if (!end.ok()) return finish(std::move(end).error().pause);
+  return finish(std::move(stopped.pause));
+}
+
+}  // namespace dravelin::interp

@@ -1,0 +1,123 @@
+// Run set-up: the checks of a new run, its id, its profile, its recording and its random source.
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "compiler/tool_verbs.h"
+#include "interp/run_state.h"
+#include "record/sink.h"
+#include "run/run.h"
+#include "zem/client.h"
+#include "zem/profile.h"
+
+namespace dravelin::run {
+namespace {
+
+using runtime::RuntimeErrorCode;
+
+RuntimeError failure(RuntimeErrorCode code, std::string message, syntax::Span span = {}) {
+  return runtime::make_runtime_error(code, std::move(message), false, span);
+}
+
+RuntimeError no_such_task(const ir::Ir& program, const std::string& task) {
+  return failure(RuntimeErrorCode::TypeError, "`" + program.program + "` declares no task `" + task + "`");
+}
+
+// The span of the first declaration of `name` among the program's capabilities; all zero when there is none.
+syntax::Span need_span(const ir::Ir& program, const std::string& name) {
+  for (const ir::Need& need : program.needs)
+    if (need.name == name) return need.span;
+  return {};
+}
+
+// Compares every manifest a host declares with the verbs the program uses on that capability.
+Result<Unit, RuntimeError> check_manifests(const ir::Ir& program, record::CapabilityHosts& hosts) {
+  const compiler::ToolVerbs used = compiler::used_tool_verbs(program);
+  for (auto& [name, host] : hosts) {
+    std::optional<std::map<std::string, record::ManifestVerb>> manifest = host->manifest();
+    if (!manifest) continue;
+    const auto verbs = used.find(name);
+    if (verbs == used.end()) continue;
+    std::string missing;
+    for (const std::string& verb : verbs->second) {  // byte order
+      if (manifest->count(verb) != 0) continue;
+      missing += missing.empty() ? "`" : ", `";
+      missing += verb + "`";
+    }
+    if (!missing.empty()) {
+      return err(failure(RuntimeErrorCode::VerbMissing,
+                         "the adapter bound to `" + name + "` does not declare " + missing, need_span(program, name)));
+    }
+  }
+  return Unit{};
+}
+
+Result<std::unique_ptr<zem::ZemService>, RuntimeError> https_client(const zem::Profile& profile) {
+  auto client = zem::ZemClient::create(profile);
+  if (!client.ok()) return err(std::move(client).error());
+  return std::unique_ptr<zem::ZemService>(std::move(client).value());
+}
+
+}  // namespace
+
+std::string next_run_id() {
+  static std::atomic<uint64_t> counter{0};
+  const uint64_t n = counter.fetch_add(1, std::memory_order_relaxed) + 1;
+  return "run_" + std::to_string(static_cast<long long>(getpid())) + "_" + std::to_string(n);
+}
+
+void request_abort(const AbortFlag& flag) { flag->store(true, std::memory_order_release); }
+
+Result<Run, RuntimeError> start_task_run(ir::Ir program, std::string task, record::RunOptions options,
+                                         record::CapabilityHosts hosts) {
+  if (options.record && options.replay) {
+    return err(failure(RuntimeErrorCode::TypeError, "the `record` and `replay` options are mutually exclusive"));
+  }
+  if (program.find_task(task) == nullptr) return err(no_such_task(program, task));
+  if (!options.replay) {
+    // A replayed run's effects come from its recording, so its capabilities need no host.
+    for (const ir::Need& need : program.needs) {
+      if (hosts.find(need.name) == hosts.end()) {
+        return err(failure(RuntimeErrorCode::BindingMissing, "capability `" + need.name + "` was not bound",
+                           need.span));
+      }
+    }
+  }
+  TRY(check_manifests(program, hosts));
+  return Run::create(std::move(program), std::move(task), std::move(options), std::move(hosts), false);
+}
+
+Result<Run, RuntimeError> Run::create(ir::Ir program, std::string task, record::RunOptions options,
+                                      record::CapabilityHosts hosts, bool from_recording) {
+  std::string run_id = next_run_id();
+  if (options.replay) {
+    return err(failure(RuntimeErrorCode::ReplayDiverged, "replaying a recording is not available yet"));
+  }
+  if (from_recording) {
+    return err(failure(RuntimeErrorCode::ReplayDiverged,
+                       "the recording start event lacks linked IR, resolved profile or sample metadata"));
+  }
+  // Checked here too, before anything is created: a run of a task that does not exist leaves no recording.
+  if (program.find_task(task) == nullptr) return err(no_such_task(program, task));
+  zem::Profile profile = TRY(zem::resolve_profile(options.model, options.profiles));
+
+  const record::Sample sample = options.sample.value_or(record::Sample{});
+  const std::optional<uint64_t> seed = sample.seed();
+  auto state = std::make_unique<interp::RunState>(
+      interp::RunConfig{std::move(program), std::move(profile), sample, run_id, seed}.with_tokenizer());
+
+  if (options.record) {
+    auto recorder = TRY(record::FileRecorder::create(*options.record, run_id, options.redact));
+    recorder->with_token_counter(state->profile().tokenizer.tokenizer()).with_metadata(state->metadata);
+    state->recorder = std::move(recorder);
+  }
+  state->hosts = std::move(hosts);
+  state->make_service = https_client;
+  return Run(std::move(state), std::move(task), std::move(options));
+}
+
+}  // namespace dravelin::run

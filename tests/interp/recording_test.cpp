@@ -1,0 +1,128 @@
+// Runs written to a recording: every line reads back, a recorded run replays from its own lines, runs that
+// computed numbers a recording writes as null resume and replay, and a recording that stops accepting lines
+// makes the failure the outcome.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "interp/run_harness.h"
+
+namespace dravelin::interp {
+namespace {
+
+using namespace testing;  // NOLINT
+
+using Strings = std::vector<std::string>;
+
+// The events of the recording's lines, each of which must read back.
+std::vector<Event> read_back(const MemoryRecording& recording) {
+  std::vector<Event> events;
+  for (const std::string& line : recording.lines) {
+    auto read = record::RecordedEvent::read_line(line);
+    EXPECT_TRUE(read.ok()) << (read.ok() ? "" : read.error()) << "\n" << line.substr(0, 300);
+    if (read.ok()) events.push_back(std::move(read->event));
+  }
+  return events;
+}
+
+// Executes a fresh run of the same program over the recorded events, strictly replayed, passing each
+// recorded pause as run control does (stop there once, then execute again).
+std::vector<PauseKind> replay(const std::string& source, runtime::Record inputs, std::vector<Event> events) {
+  TestRun replayed(source, std::move(inputs));
+  replayed.run.journal.events = std::move(events);
+  replayed.run.journal.replaying = true;
+  std::vector<PauseKind> outcomes;
+  for (int i = 0; i < 10; ++i) {
+    TaskOutcome outcome = replayed.execute();
+    outcomes.push_back(outcome.pause.kind());
+    if (outcome.pause.ends_run()) break;
+  }
+  EXPECT_TRUE(replayed.service.asked.empty());
+  return outcomes;
+}
+
+// `0/0` is legal and is NaN; `1/0` is an infinity. A run that logs them and pauses must pass its own journal
+// on resume, though NaN never equals itself and both are written as null; the run recorded to lines that read
+// them back as none must replay as well.
+TEST(Recording, ARunThatComputedNonFiniteNumbersResumesAndReplays) {
+  const std::string source =
+      "program p\nout o\n\ntask main:\n  o = [0 / 0, 1 / 0]\n  log info \"odd numbers\" {o}\n"
+      "  escalate \"look at {o}\"\n  log info \"after\" {o}\n";
+  TestRun run(source);
+  run.with_recording();
+  ASSERT_EQ(run.execute().pause.kind(), PauseKind::Escalate);
+  TaskOutcome outcome = run.resume(Resume{Resume::Continue{true}});
+  ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
+  EXPECT_EQ(run.events_of<Event::Log>().size(), 2u);
+
+  std::vector<Event> events = read_back(run.recording);
+  ASSERT_EQ(events.size(), run.run.journal.events.size());
+  EXPECT_EQ(replay(source, {}, std::move(events)), (std::vector<PauseKind>{PauseKind::Escalate, PauseKind::Done}));
+}
+
+TEST(Recording, ARecordedRunWithJudgmentsAndAConfirmReplaysFromItsLines) {
+  const std::string source =
+      "program p\nin t: text\nout o\n\ntask main thresholds risk_confirm 0.5:\n  p = t feels \"risky\"\n"
+      "  gate risk p, confidence 0.9:\n    proceed -> o = 1\n  o = p\n";
+  const runtime::Record inputs{{"t", Value::text("drop the table")}};
+  TestRun run(source, inputs);
+  run.with_recording();
+  ASSERT_EQ(run.execute().pause.kind(), PauseKind::Confirm);
+  ASSERT_EQ(run.answer("yes").pause.kind(), PauseKind::Done);
+  // Offsets of the recording and of the run's own count agree, line by line.
+  EXPECT_EQ(run.recording.offset, run.run.journal.byte_offset);
+  EXPECT_EQ(replay(source, inputs, read_back(run.recording)),
+            (std::vector<PauseKind>{PauseKind::Confirm, PauseKind::Done}));
+}
+
+// A value nested as deep as values may be is recorded in a log line, a pause and the end, and reads back;
+// wrapping it once more is refused.
+TEST(Recording, AValueAtTheNestingLimitIsRecordedAndReadBack) {
+  const std::string source =
+      "program p\nout o\n\ntask main:\n  o = 1\n  loop max 400:\n    o = [o]\n  log info \"deep\" {o}\n"
+      "  escalate \"look\"\n  o = [o]\n";
+  TestRun run(source);
+  run.with_recording();
+  ASSERT_EQ(run.execute().pause.kind(), PauseKind::Escalate);
+  TaskOutcome outcome = run.resume(Resume{Resume::Continue{true}});
+  const auto& error = detail<Pause::Error>(outcome.pause);
+  EXPECT_EQ(error.message, "a value may nest at most 400 levels deep");
+  std::vector<Event> events = read_back(run.recording);
+  ASSERT_EQ(events.size(), run.run.journal.events.size());
+  const auto& end = std::get<Event::End>(events.back().data);
+  EXPECT_EQ(runtime::value_depth(end.outputs.at("o")), runtime::kMaxValueDepth);
+}
+
+// The end line cannot be written and the recording refuses every line after it, the error pause's included:
+// the run ends with that error, never as `done`.
+TEST(Recording, AnEndThatCannotBeWrittenMakesTheErrorTheOutcome) {
+  TestRun run("program p\nout o\n\ntask main:\n  o = 1\n");
+  run.with_recording();
+  run.recording.fail_at = 4;  // start, the frame's clock, the end's clock, the done pause; then the end
+  TaskOutcome outcome = run.execute();
+  const auto& error = detail<Pause::Error>(outcome.pause);
+  EXPECT_EQ(error.code, RuntimeErrorCode::AdapterError);
+  EXPECT_EQ(error.message, "could not write the recording: disk full");
+  EXPECT_FALSE(error.retryable);
+  EXPECT_EQ(run.recording.lines.size(), 4u);
+}
+
+// A budget extension is a number: NaN or an infinity leaves the old limit, so the run pauses again rather
+// than running without a budget.
+TEST(Recording, AnExtensionThatIsNotANumberLeavesTheLimit) {
+  TestRun run("program p\nin t: text\nout o\n\ntask main budget calls 1:\n  loop max 3:\n    p = t feels \"x\"\n",
+              runtime::Record{{"t", Value::text("x")}});
+  run.with_recording();
+  ASSERT_EQ(run.execute().pause.kind(), PauseKind::Budget);
+  for (double bad : {std::nan(""), HUGE_VAL}) {
+    TaskOutcome again = run.resume(Resume{Resume::Extend{{{record::BudgetKey::Calls, bad}}}});
+    ASSERT_EQ(again.pause.kind(), PauseKind::Budget) << describe(again.pause);
+    EXPECT_EQ(detail<Pause::Budget>(again.pause).limit, 1);
+  }
+  EXPECT_EQ(run.service.asked.size(), 1u);
+}
+
+}  // namespace
+}  // namespace dravelin::interp
