@@ -6,7 +6,7 @@ export CCACHE_NOHASHDIR := 1
 TEST_DIR := build/test
 DEMO_DIR := build/release
 
-.PHONY: deps demo test build-test build-demo bench clean
+.PHONY: deps demo test build-test build-demo bench clean fuzz
 
 deps:
 	@scripts/install-deps
@@ -24,6 +24,10 @@ build-demo: deps
 
 demo: build-demo
 	scripts/demo $(DEMO_DIR)/dravelin
+
+# The libFuzzer targets, built with clang (installed here when missing) and run FUZZ_SECONDS each.
+fuzz:
+	scripts/fuzz
 
 clean:
 	rm -rf build
