@@ -1,6 +1,7 @@
 // The language server's input stream: frames cut from arbitrary bytes, each body read as a message, and the
 // messages dispatched by the server's own loop after a fixed handshake.
 #include "fuzz_target.h"
+#include "json/reader.h"
 #include "lsp/server/server_loop.h"
 #include "lsp/transport/framing.h"
 #include "lsp/transport/message.h"
