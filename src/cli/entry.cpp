@@ -13,6 +13,7 @@
 #include "cli/run_command.h"
 #include "cli/setup.h"
 #include "lsp/server.h"
+#include "serve/serve.h"
 
 namespace dravelin::cli {
 namespace {
@@ -39,6 +40,12 @@ int run_lsp() {
   return 0;
 }
 
+int run_serve() {
+  auto served = serve::serve_stdio();
+  if (!served.ok()) return error_exit(CliError::of(std::move(served).error()));
+  return 0;
+}
+
 int dispatch(const Cli& cli) {
   return std::visit(Overloaded{
                         [](const Compile& c) { return run_compile(c); },
@@ -47,7 +54,7 @@ int dispatch(const Cli& cli) {
                         [](const Eval& c) { return eval_command(c); },
                         [](const Run& c) { return run_command(c); },
                         [](const Replay&) { return not_available("replay"); },
-                        [](const Serve&) { return not_available("serve"); },
+                        [](const Serve&) { return run_serve(); },
                         [](const Setup& c) { return run_setup(c); },
                         [](const Lsp&) { return run_lsp(); },
                     },

@@ -1,10 +1,12 @@
 // Run control: moving a run forward, answering its pauses and cancelling it.
+#include <chrono>
 #include <cmath>
 #include <utility>
 #include <variant>
 
 #include "interp/interpreter.h"
 #include "interp/journal.h"
+#include "record/capability.h"
 #include "run/run.h"
 
 namespace dravelin::run {
@@ -176,6 +178,41 @@ Result<Unit, ResumeError> Run::abort() {
   }
   request_abort(state_->abort_flag);
   (void)execute();
+  return Unit{};
+}
+
+Result<Unit, ResumeError> Run::inject(std::string_view capability, std::string_view message) {
+  if (status_ == RunStatus::Ended) return err(ResumeError::ended(last_kind_));
+  const auto* waiting = status_ == RunStatus::Paused && last_pause_
+                            ? std::get_if<record::Pause::Waiting>(&last_pause_->detail)
+                            : nullptr;
+  if (waiting == nullptr || waiting->on != capability || !waiting_handle_ ||
+      waiting_handle_->capability != capability) {
+    return err(ResumeError::not_paused());
+  }
+  runtime::CallArguments args;
+  args.positional.push_back(runtime::Value::handle(*waiting_handle_));
+  args.positional.push_back(runtime::Value::text(std::string(message)));
+
+  const auto started = std::chrono::steady_clock::now();
+  auto host = state_->hosts.find(capability);
+  if (host == state_->hosts.end()) {
+    const std::string name(capability);
+    return err(ResumeError::runtime(runtime::make_runtime_error(
+        runtime::RuntimeErrorCode::BindingMissing,
+        state_->journal.replaying ? "the recording ended and the replay was started without a binding for `" + name + "`"
+                                  : "capability `" + name + "` was not bound")));
+  }
+  runtime::Value args_value = record::call_arguments_to_value(args);
+  auto answered = host->second->call("send", std::move(args));
+  if (!answered.ok()) return err(ResumeError::runtime(std::move(answered).error()));
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+  const auto latency = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+  auto pushed = interp::journal::push(
+      *state_, record::Event{record::Event::Call{std::string(capability), "send", std::move(args_value),
+                                                 record::Recorded<runtime::Value>::full(std::move(*answered)),
+                                                 latency}});
+  if (!pushed.ok()) return err(ResumeError::runtime(std::move(pushed).error()));
   return Unit{};
 }
 

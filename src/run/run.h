@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/result.h"
@@ -68,6 +69,9 @@ class Run {
   // Cancels the run: an executing run only gets its flag set; an idle or paused one executes again up to the
   // cancellation point, where it stops with "aborted by host" and ends.
   Result<Unit, ResumeError> abort();
+  // Sends a message to the agent the run waits on (verb "send", the waited-on handle and the message as its
+  // arguments) and records the call; the run stays paused. Refused unless the run waits on that capability.
+  Result<Unit, ResumeError> inject(std::string_view capability, std::string_view message);
   // Replaces the event sink; events pushed before it was installed never reach it.
   void set_event_sink(interp::EventSink sink);
   AbortFlag abort_flag() const;
