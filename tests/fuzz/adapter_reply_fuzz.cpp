@@ -11,10 +11,8 @@ DRAVELIN_FUZZ_TARGET(adapter_reply) {
   if (!reply.ok()) return fuzz::holds();
   for (std::string_view key : {"result", "observation"}) {
     auto answer = cli::read_adapter_reply(*reply, "helper", key);
-    if (!answer.ok()) {
-      if (answer.error().message.empty()) return fuzz::broken("a refused reply has an empty message");
-      continue;
-    }
+    // A reported error carries the adapter's own message, which may be empty.
+    if (!answer.ok()) continue;
     if (key == "observation") {
       (void)record::Observation::read_json(*answer);
       continue;
