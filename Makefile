@@ -6,7 +6,7 @@ export CCACHE_NOHASHDIR := 1
 TEST_DIR := build/test
 DEMO_DIR := build/release
 
-.PHONY: deps demo test build-test build-demo bench clean
+.PHONY: deps demo test build-test build-demo bench clean fuzz soak
 
 deps:
 	@scripts/install-deps
@@ -24,6 +24,15 @@ build-demo: deps
 
 demo: build-demo
 	scripts/demo $(DEMO_DIR)/dravelin
+
+# The libFuzzer targets, built with clang (installed here when missing) and run FUZZ_SECONDS each.
+fuzz:
+	scripts/fuzz
+
+# Long runs of the servers on the optimized build: memory and descriptors after the last tenth as after the first.
+soak: build-demo
+	python3 tests/soak/soak.py lsp $(DEMO_DIR)/dravelin
+	python3 tests/soak/soak.py serve $(DEMO_DIR)/dravelin
 
 clean:
 	rm -rf build

@@ -31,6 +31,12 @@ constexpr size_t kReadChunk = 8192;
 
 std::string os_text(int error) { return std::system_category().message(error); }
 
+// "64 MiB" for a whole number of mebibytes, else "4096 bytes".
+std::string byte_size_text(size_t bytes) {
+  if (bytes >= (size_t{1} << 20) && bytes % (size_t{1} << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
 // Blocks SIGPIPE for one write: a write to a pipe nobody reads then fails with EPIPE, and the SIGPIPE it
 // raised is taken back off the pending set before the old mask returns.
 class SigpipeHeld {
@@ -223,19 +229,49 @@ Result<Unit, std::string> AdapterProcess::write_all(std::string_view bytes) {
   return Unit{};
 }
 
-Result<std::optional<std::string>, std::string> AdapterProcess::read_line() {
+Result<std::optional<std::string>, std::string> AdapterProcess::read_line(size_t max_bytes) {
   auto take = [&](size_t length, size_t skip) -> Result<std::optional<std::string>, std::string> {
     std::string line = pending_.substr(0, length);
     pending_.erase(0, length + skip);
     if (!syntax::is_valid_utf8(line)) return err(std::string("the line is not valid UTF-8"));
     return std::optional<std::string>(std::move(line));
   };
+  // Bytes of an overlong line are dropped as they arrive, so that a flood without a line end costs no memory.
+  size_t dropped = 0;
+  auto too_long = [&]() -> Result<std::optional<std::string>, std::string> {
+    pending_.clear();
+    skipping_ = true;
+    return err("the line is longer than " + byte_size_text(max_bytes));
+  };
   size_t scanned = 0;
   bool draining = false;  // `sh` has ended: what the pipe holds now is the rest
   for (;;) {
-    if (const size_t end = pending_.find('\n', scanned); end != std::string::npos) return take(end, 1);
-    scanned = pending_.size();
+    if (skipping_) {
+      const size_t end = pending_.find('\n');
+      if (end == std::string::npos) {
+        dropped += pending_.size();
+        pending_.clear();
+        if (dropped > max_bytes) return too_long();
+      } else {
+        pending_.erase(0, end + 1);
+        skipping_ = false;
+      }
+    }
+    if (!skipping_) {
+      const size_t end = pending_.find('\n', scanned);
+      if (end != std::string::npos) {
+        if (end > max_bytes) {
+          // The whole overlong line is here: only it is dropped, the lines after it stay.
+          pending_.erase(0, end + 1);
+          return err("the line is longer than " + byte_size_text(max_bytes));
+        }
+        return take(end, 1);
+      }
+      scanned = pending_.size();
+      if (pending_.size() > max_bytes) return too_long();
+    }
     if (end_of_stream_) {
+      skipping_ = false;
       if (pending_.empty()) return std::optional<std::string>();
       return take(pending_.size(), 0);
     }

@@ -31,6 +31,9 @@ std::string describe_child_state(const ChildState& state);
 inline constexpr std::chrono::milliseconds kAdapterGrace{1000};
 // How long a read that met the end of the stream waits for `sh` to end before reporting its state.
 inline constexpr std::chrono::milliseconds kExitPatience{250};
+// The longest reply line an adapter may write. A reply is recorded whole, so it could not be longer than a
+// recording line anyway, and an adapter that floods stdout without a line end must not grow the run without end.
+inline constexpr size_t kMaxAdapterLineBytes = size_t{64} << 20;
 
 class AdapterProcess {
  public:
@@ -51,8 +54,10 @@ class AdapterProcess {
   // The next line of the adapter's stdout without its "\n" (the rest of the stream when it ends without
   // one), or nothing at the end of the stream. A `sh` that has ended counts as the end of the stream once
   // what it wrote has been read, even while a child it left in the background keeps stdout open. The error
-  // is the operating system's text, or a note that the line is not UTF-8 (the line is then dropped).
-  Result<std::optional<std::string>, std::string> read_line();
+  // is the operating system's text, or a note that the line is not UTF-8 (the line is then dropped), or that it
+  // is longer than `max_bytes`: what was read of it is dropped, and so is the rest of it up to its line end, at
+  // most `max_bytes` of it per call (each such call fails the same way), so that a flood never holds a call.
+  Result<std::optional<std::string>, std::string> read_line(size_t max_bytes = kMaxAdapterLineBytes);
 
   // The state of `sh`, waiting up to `patience` for it to end.
   ChildState state(std::chrono::milliseconds patience = std::chrono::milliseconds{0});
@@ -77,6 +82,7 @@ class AdapterProcess {
   int out_fd_;
   int pid_fd_;           // -1 where the kernel offers no process descriptors: the waits then look every few ms
   std::string pending_;  // read from stdout, not yet handed out as lines
+  bool skipping_ = false;  // the start of `pending_` is the rest of a line that was too long
   bool end_of_stream_ = false;
   bool ended_ = false;
   ChildState status_;

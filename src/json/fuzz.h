@@ -1,11 +1,7 @@
 // A fuzz-friendly entry: runs every reader over arbitrary bytes and checks the invariants that must hold
 // whatever the input (no crash, no undefined behaviour, consistent results, lossless round trips).
 //
-// With clang and libFuzzer, a harness is one line (see tests/json/fuzz_json.cc):
-//   extern "C" int LLVMFuzzerTestOneInput(const uint8_t* d, size_t n) {
-//     if (!dravelin::json::fuzz_one_input({reinterpret_cast<const char*>(d), n})) __builtin_trap();
-//     return 0;
-//   }
+// The `json` fuzz target (tests/fuzz/json_fuzz.cpp) runs it under libFuzzer and over its regression corpus.
 #pragma once
 
 #include <string_view>

@@ -198,7 +198,7 @@ class Scanner {
       if (cur() == '\r' && only_returns_to_line_end()) {
         // A file saved with CRLF line ends holds such a line wherever a block has an empty line; were it
         // to count, its width 0 would close every open block.
-        while (cur() == '\r') step_ascii();
+        while (!at_end() && cur() == '\r') step_ascii();
         if (at_end()) return false;
       }
       if (cur() == '\n') {

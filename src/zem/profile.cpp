@@ -1,15 +1,11 @@
 #include "zem/profile.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <utility>
 #include <vector>
 
+#include "base/regular_file.h"
 #include "json/reader.h"
 #include "json/record_read.h"
 #include "syntax/utf8.h"
@@ -86,37 +82,16 @@ RuntimeError profile_error(std::string message) {
   return make_runtime_error(RuntimeErrorCode::ProfileMissing, std::move(message));
 }
 
-// The whole file, or the operating system's description of why it cannot be read.
-Result<std::string, std::string> read_file(const std::string& path) {
-  // open() would stop at the NUL and read another file than the one named.
-  if (path.find('\0') != std::string::npos) return err(std::string("the path contains a NUL byte"));
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return err(std::string(std::strerror(errno)));
-  std::string text;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      return err(std::string(std::strerror(error)));
-    }
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return text;
-}
+// A profiles file is a few entries; the limit only keeps a wrong path (a log, an image) from being read whole.
+constexpr size_t kMaxProfilesFileBytes = size_t{64} << 20;
 
-// Parses a profiles text: a JSON array of profiles, in array order.
+}  // namespace
+
 Result<std::vector<Profile>, std::string> parse_profiles(std::string_view text) {
   auto document = json::parse(text);
   if (!document.ok()) return err(document.error().text());
   return rr::read_list<Profile>(*document, Profile::visit_map);
 }
-
-}  // namespace
 
 void Profile::write_json(std::string& out) const {
   json::Writer writer(out);
@@ -180,7 +155,8 @@ Result<ProfileMap, RuntimeError> load_profiles() {
 
 Result<Unit, RuntimeError> load_profiles_file(ProfileMap& map, std::string_view path) {
   const std::string file(path);
-  auto text = read_file(file);
+  // Read as a source file is, so that a FIFO or a device named by mistake is refused instead of waited on.
+  auto text = read_regular_file_bytes(file, kMaxProfilesFileBytes, "larger than the 64 MiB limit for profiles files");
   if (text.ok() && !syntax::is_valid_utf8(*text)) text = err(std::string("the file is not valid UTF-8"));
   if (!text.ok()) return err(profile_error("could not read the profiles file " + file + ": " + text.error()));
   auto profiles = parse_profiles(*text);

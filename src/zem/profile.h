@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/result.h"
 #include "json/value.h"
@@ -56,6 +57,10 @@ using ProfileMap = std::map<std::string, Profile>;
 
 inline constexpr std::string_view kDefaultModel = "zem-latest";
 inline constexpr std::string_view kProfilesVariable = "DRAVELIN_PROFILES";
+
+// A profiles text: a JSON array of profiles, in array order. The error is the JSON reader's description of a
+// syntax fault, or the record reader's of the first entry that is no profile.
+Result<std::vector<Profile>, std::string> parse_profiles(std::string_view text);
 
 // The bundled profiles: `zem-latest` (an alias for `zem-1.13.0`) and `zem-1.13.0`.
 ProfileMap bundled_profiles();

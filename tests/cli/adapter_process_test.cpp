@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/adapter_hosts.h"
+#include "cli/adapter_process.h"
 #include "cli/adapter_support.h"
 #include "cli/adapters.h"
 #include "json/writer.h"
@@ -180,6 +181,35 @@ TEST_F(Adapters, LongLinesGoBothWays) {
   ASSERT_TRUE(answer.ok()) << answer.error();
   ASSERT_TRUE(answer->is_text());
   EXPECT_EQ(answer->as_text(), std::string(text.rbegin(), text.rend()));
+}
+
+// An adapter that floods stdout without a line end gets a clear error instead of the run's memory; the reader
+// drops the overlong line, and the line after it is read as usual.
+TEST_F(Adapters, AnOverlongLineIsRefusedAndSkippedToItsEnd) {
+  auto started = dravelin::cli::AdapterProcess::start(
+      "head -c 50000 /dev/zero | tr '\\0' x; echo; echo after; head -c 3000 /dev/zero | tr '\\0' y; echo");
+  ASSERT_TRUE(started.ok()) << started.error();
+  dravelin::cli::AdapterProcess& process = **started;
+  // Each read takes no more than the limit of the overlong line, so a flood never holds a read for long.
+  int refusals = 0;
+  auto read = process.read_line(4096);
+  for (; !read.ok() && refusals < 20; read = process.read_line(4096)) {
+    EXPECT_EQ(read.error(), "the line is longer than 4096 bytes");
+    ++refusals;
+  }
+  EXPECT_GE(refusals, 1);
+  EXPECT_LE(refusals, 50000 / 4096 + 1);
+  ASSERT_TRUE(read.ok()) << read.error();
+  EXPECT_EQ(read->value_or("<end>"), "after");
+  auto third = process.read_line(4096);
+  ASSERT_TRUE(third.ok()) << third.error();
+  EXPECT_EQ(third->value_or("<end>"), std::string(3000, 'y'));
+  process.kill_and_reap();
+}
+
+TEST_F(Adapters, AnAdapterThatFloodsStdoutFailsTheCallAndIsReaped) {
+  AdapterSetup setup = bind(NeedKind::Tool, "read -r l; exec yes x | tr -d '\\n'");
+  EXPECT_EQ(outcome(*setup.hosts.at("t"), "run"), "error could not read adapter `t`: the line is longer than 64 MiB");
 }
 
 TEST_F(Adapters, AWriteToAnAdapterThatHasEndedIsAnErrorNotSigpipe) {

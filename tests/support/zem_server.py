@@ -33,6 +33,7 @@ and win over the script's. Fields of a step (query forms in brackets):
     usage      the reply's "usage"; null leaves it out          [usage=none, usage_in=N, usage_out=N]
     pad_bytes  spaces appended to the body                                               [pad_bytes=100]
     unsized    send no Content-Length: the body ends where the connection is closed      [unsized=1]
+    cut_bytes  announce the whole body, send only its first N bytes, then close            [cut_bytes=10]
     headers    {name: value} extra reply headers                                       [location=URL]
     repeat     how many requests the step serves (default 1)
 """
@@ -123,7 +124,7 @@ def query_step(path):
     step = {}
     for name, values in urllib.parse.parse_qs(query, keep_blank_values=True).items():
         value = values[-1]
-        if name in ("status", "delay_ms", "pad_bytes"):
+        if name in ("status", "delay_ms", "pad_bytes", "cut_bytes"):
             step[name] = int(value)
         elif name in ("hang", "close", "unsized"):
             step[name] = value not in ("", "0", "false")
@@ -247,6 +248,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for name, value in step.get("headers", {}).items():
             self.send_header(name, value)
         self.end_headers()
+        if "cut_bytes" in step:
+            self.wfile.write(data[:int(step["cut_bytes"])])
+            self.wfile.flush()
+            self.close_connection = True
+            try:
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            return
         self.wfile.write(data)
         # Padding goes out a piece at a time: a reply of many megabytes is never built whole.
         piece = memoryview(b" " * min(pad, 1 << 20))

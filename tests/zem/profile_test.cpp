@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "json/reader.h"
@@ -273,6 +274,29 @@ TEST_F(ProfilesTest, UnreadableOrInvalidFileInsertsNothing) {
   auto directory = load_profiles_file(map, dir_.string());
   ASSERT_FALSE(directory.ok());
   EXPECT_EQ(directory.error().message, "could not read the profiles file " + dir_.string() + ": Is a directory");
+}
+
+// Only a regular file is read: a FIFO without a writer would block the read for ever and a device may never end.
+TEST_F(ProfilesTest, SpecialFilesAreRefusedUnread) {
+  const fs::path fifo = dir_ / "profiles.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    const char* name;
+    std::string path;
+    std::string cause;
+  };
+  const std::vector<Case> cases = {
+      {"a FIFO without a writer", fifo.string(), "not a regular file (a named pipe)"},
+      {"an endless device", "/dev/zero", "not a regular file (a character device)"},
+      {"a path holding a NUL", (dir_ / "p.json").string() + std::string(1, '\0') + "x", "the path contains a NUL byte"},
+  };
+  for (const Case& c : cases) {
+    ProfileMap map = bundled_profiles();
+    auto result = load_profiles_file(map, c.path);
+    ASSERT_FALSE(result.ok()) << c.name;
+    EXPECT_EQ(result.error().message, "could not read the profiles file " + c.path + ": " + c.cause) << c.name;
+    EXPECT_EQ(map, bundled_profiles()) << c.name;
+  }
 }
 
 }  // namespace
