@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/overloaded.h"
 #include "cli/command.h"
 #include "cli/compile_commands.h"
 #include "cli/error.h"
@@ -18,13 +19,6 @@
 
 namespace dravelin::cli {
 namespace {
-
-template <class... Arms>
-struct Overloaded : Arms... {
-  using Arms::operator()...;
-};
-template <class... Arms>
-Overloaded(Arms...) -> Overloaded<Arms...>;
 
 void write_all(std::FILE* stream, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stream);

@@ -2,6 +2,7 @@
 // resolved to their IR names, record shorthands and interpolations parsed again from their sources.
 #include <utility>
 
+#include "base/overloaded.h"
 #include "compiler/lower.h"
 #include "compiler/lower_context.h"
 #include "syntax/parse.h"
@@ -28,13 +29,6 @@ std::optional<std::vector<syntax::ast::Ident>> callee_path(const syntax::ast::Ex
 namespace lowering {
 
 namespace {
-
-template <class... F>
-struct Overload : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overload(F...) -> Overload<F...>;
 
 std::vector<ir::RecordField> lower_record_fields(const std::vector<ast::RecordField>& fields, LoweringContext& ctx) {
   std::vector<ir::RecordField> out;
@@ -125,7 +119,7 @@ ir::Expr lower_expr(const ast::Expr& expr, LoweringContext& ctx) {
   using E = ast::Expr;
   using IE = ir::Expr;
   return std::visit(
-      Overload{
+      Overloaded{
           [&](const E::Number& n) { return IE{IE::Number{n.value, n.span}}; },
           [&](const E::Text& t) { return IE{IE::Text{lower_text_parts(t.text, ctx), t.span}}; },
           [&](const E::Bool& b) { return IE{IE::Bool{b.value, b.span}}; },
@@ -204,7 +198,7 @@ ir::Stmt lower_stmt(const ast::Stmt& stmt, LoweringContext& ctx) {
   using S = ast::Stmt;
   using IS = ir::Stmt;
   return std::visit(
-      Overload{
+      Overloaded{
           [&](const S::Assign& a) {
             return IS{IS::Assign{a.target.root, names_of(a.target.path), lower_expr(a.value, ctx), a.span}};
           },

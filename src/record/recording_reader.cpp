@@ -28,23 +28,11 @@ RuntimeError diverged(std::string message) {
   return runtime::make_runtime_error(RuntimeErrorCode::ReplayDiverged, std::move(message));
 }
 
-// A path as messages show it: bytes that are not UTF-8 become the replacement character.
-std::string shown(std::string_view path) {
-  std::string out;
-  out.reserve(path.size());
-  for (size_t at = 0; at < path.size();) {
-    const syntax::Utf8Char c = syntax::decode_utf8(path, at);
-    syntax::append_utf8(out, c.code);
-    at += c.length;
-  }
-  return out;
-}
-
 RuntimeError file_error(std::string_view operation, std::string_view path, std::string_view cause) {
   std::string message = "could not ";
   message += operation;
   message += " the recording ";
-  message += shown(path);
+  message += syntax::to_valid_utf8(path);
   message += ": ";
   message += cause;
   return diverged(std::move(message));
@@ -118,7 +106,7 @@ Result<std::optional<RecordedEvent>, RuntimeError> RecordingReader::read_next() 
   while (length > 0 && (text_[length - 1] == '\n' || text_[length - 1] == '\r')) --length;
   auto read = RecordedEvent::read_line(std::string_view(text_.data(), length));
   if (!read.ok()) {
-    return err(diverged("line " + std::to_string(line_) + " of the recording " + shown(path_) +
+    return err(diverged("line " + std::to_string(line_) + " of the recording " + syntax::to_valid_utf8(path_) +
                         " is not a recorded event: " + read.error()));
   }
   return std::optional<RecordedEvent>(std::move(read).value());
@@ -155,7 +143,7 @@ bool has_redacted_payload(const Event& event) {
 
 RuntimeError companion_error(std::string_view companion, std::string_view message) {
   std::string text = "replay companion ";
-  text += shown(companion);
+  text += syntax::to_valid_utf8(companion);
   text += ' ';
   text += message;
   return diverged(std::move(text));

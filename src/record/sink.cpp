@@ -26,25 +26,13 @@ RuntimeError sink_error(std::string message) {
   return runtime::make_runtime_error(RuntimeErrorCode::AdapterError, std::move(message));
 }
 
-// A path as messages show it: bytes that are not UTF-8 become the replacement character.
-std::string shown(std::string_view path) {
-  std::string out;
-  out.reserve(path.size());
-  for (size_t at = 0; at < path.size();) {
-    const syntax::Utf8Char c = syntax::decode_utf8(path, at);
-    syntax::append_utf8(out, c.code);
-    at += c.length;
-  }
-  return out;
-}
-
 std::string os_error_text(int error) { return ::strerror(error); }
 
 RuntimeError file_error(std::string_view operation, std::string_view path, int error) {
   std::string message = "could not ";
   message += operation;
   message += " the recording ";
-  message += shown(path);
+  message += syntax::to_valid_utf8(path);
   message += ": ";
   message += os_error_text(error);
   return sink_error(std::move(message));
@@ -201,7 +189,7 @@ Result<uint64_t, RuntimeError> FileRecorder::record(const Event& event) {
     return err(line_too_long("a replay companion event", full_line.size()));
   }
 
-  if (recording_.fd < 0) return err(sink_error("recording " + shown(path_) + " is already closed"));
+  if (recording_.fd < 0) return err(sink_error("recording " + syntax::to_valid_utf8(path_) + " is already closed"));
   if (failed_) return err(sink_error(*failed_));
   if (const std::optional<int> error = write_whole(recording_.fd, recording_.size, line)) {
     RuntimeError failure = file_error("write", path_, *error);

@@ -81,4 +81,17 @@ inline void append_utf8(std::string& out, char32_t c) {
   }
 }
 
+// `text` with every byte that does not begin a well-formed sequence replaced by U+FFFD, as messages show a
+// file name or other bytes that need not be UTF-8.
+inline std::string to_valid_utf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    const Utf8Char c = decode_utf8(text, at);
+    append_utf8(out, c.code);
+    at += c.length;
+  }
+  return out;
+}
+
 }  // namespace dravelin::syntax

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/adapter_support.h"
+#include "support/child_streams.h"
 
 namespace {
 
@@ -36,14 +37,7 @@ class Driver {
       dup2(in[0], 0);
       dup2(out[1], 1);
       dup2(err[1], 2);
-      std::vector<char*> argv;
-      std::string name = "adapter_driver";
-      argv.push_back(name.data());
-      std::vector<std::string> copies = args;
-      for (std::string& a : copies) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(DRAVELIN_ADAPTER_DRIVER, argv.data());
-      _exit(127);
+      dravelin::testing::exec_as(DRAVELIN_ADAPTER_DRIVER, "adapter_driver", args);
     }
     close(in[0]);
     close(out[1]);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/printed_outcomes.h"
 #include "cli/run_reaped.h"
 #include "json/reader.h"
 #include "json/writer.h"
@@ -19,6 +20,7 @@
 namespace dravelin::cli {
 namespace {
 
+using testing::outcomes;
 using testing::ReapedOptions;
 using testing::ReapedRun;
 using testing::run_reaped;
@@ -92,22 +94,6 @@ for line in sys.stdin:
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// The outcomes a run printed, one pretty JSON object after the other.
-std::vector<json::Value> outcomes(const std::string& out) {
-  std::vector<json::Value> values;
-  size_t start = 0;
-  while (start < out.size()) {
-    const size_t end = out.find("\n}\n", start);
-    if (end == std::string::npos) break;
-    auto parsed = json::parse_json_value(std::string_view(out).substr(start, end + 2 - start));
-    EXPECT_TRUE(parsed.ok()) << out.substr(start, end + 2 - start);
-    if (parsed.ok()) values.push_back(std::move(parsed).value());
-    start = end + 3;
-  }
-  EXPECT_EQ(start, out.size()) << "stdout holds only pretty outcomes: " << out;
-  return values;
 }
 
 std::string member(const json::Value& outcome, std::string_view key) {

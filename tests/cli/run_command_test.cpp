@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/local_service.h"
+#include "cli/printed_outcomes.h"
 #include "cli/run_program.h"
 #include "json/reader.h"
 #include "support/zem_server.h"
@@ -21,6 +22,7 @@ namespace dravelin::cli {
 namespace {
 
 using testing::Finished;
+using testing::outcomes;
 using testing::run_program;
 using testing::ScopedEnv;
 using testing::ScratchDir;
@@ -82,22 +84,6 @@ std::string shell(const std::string& command, int* status) {
   const int raw = pclose(pipe);
   *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return out;
-}
-
-// The outcomes a run printed: pretty JSON objects one after the other.
-std::vector<json::Value> outcomes(const std::string& out) {
-  std::vector<json::Value> values;
-  size_t start = 0;
-  while (start < out.size()) {
-    const size_t end = out.find("\n}\n", start);
-    if (end == std::string::npos) break;
-    auto parsed = json::parse_json_value(std::string_view(out).substr(start, end + 2 - start));
-    EXPECT_TRUE(parsed.ok()) << out.substr(start, end + 2 - start);
-    if (parsed.ok()) values.push_back(std::move(parsed).value());
-    start = end + 3;
-  }
-  EXPECT_EQ(start, out.size()) << "stdout holds only pretty outcomes: " << out;
-  return values;
 }
 
 std::string kind_of(const json::Value& outcome) { return outcome.as_object().find("kind")->as_string(); }

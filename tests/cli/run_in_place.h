@@ -8,14 +8,16 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/child_streams.h"
 
 namespace dravelin::testing {
 
@@ -67,48 +69,19 @@ inline Outcome run_in_place(const Placement& place, const std::vector<std::strin
       const rlimit limit{*place.file_size_limit, *place.file_size_limit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>("dravelin"));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(DRAVELIN_BINARY, argv.data());
-    _exit(127);
+    exec_as(DRAVELIN_BINARY, "dravelin", args);
   }
   close(in_pipe[0]);
   close(in_pipe[1]);
   close(out_pipe[1]);
   close(err_pipe[1]);
-  timespec start{};
-  clock_gettime(CLOCK_MONOTONIC, &start);
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&done.out, &done.err};
-  int open_count = 2;
-  while (open_count > 0) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long elapsed_ms = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-    const long left_ms = place.deadline_seconds * 1000L - elapsed_ms;
-    if (left_ms <= 0) {
-      done.timed_out = true;
-      kill(pid, SIGKILL);
-      break;
-    }
-    if (poll(fds, 2, static_cast<int>(left_ms)) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
+  if (!collect_streams(fds, sinks, std::chrono::steady_clock::now() + std::chrono::seconds(place.deadline_seconds))) {
+    done.timed_out = true;
+    kill(pid, SIGKILL);
   }
-  for (pollfd& p : fds)
-    if (p.fd >= 0) close(p.fd);
+  close_streams(fds);
   int wait_status = 0;
   waitpid(pid, &wait_status, 0);
   done.status = WIFEXITED(wait_status) && !done.timed_out ? WEXITSTATUS(wait_status) : -1;

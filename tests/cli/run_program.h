@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support/child_streams.h"
+
 namespace dravelin::testing {
 
 struct Finished {
@@ -48,12 +50,7 @@ inline Finished run_program(const std::string& argv0, const std::vector<std::str
     dup2(err_pipe[1], 2);
     close(out_pipe[0]);
     close(err_pipe[0]);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(argv0.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(DRAVELIN_BINARY, argv.data());
-    _exit(127);
+    exec_as(DRAVELIN_BINARY, argv0, args);
   }
   close(in_pipe[0]);
   close(out_pipe[1]);
@@ -64,33 +61,11 @@ inline Finished run_program(const std::string& argv0, const std::vector<std::str
   close(in_pipe[1]);
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&done.out, &done.err};
-  int open_count = 2;
-  const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
-  while (open_count > 0) {
-    using std::chrono::milliseconds;
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-    const int ready = left.count() > 0 ? poll(fds, 2, static_cast<int>(left.count())) : 0;
-    if (ready == 0) {
-      ADD_FAILURE() << "still running after " << kRunLimit.count() << " s; killed";
-      kill(pid, SIGKILL);
-      for (pollfd& fd : fds)
-        if (fd.fd >= 0) close(fd.fd);
-      break;
-    }
-    if (ready < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
+  if (!collect_streams(fds, sinks, std::chrono::steady_clock::now() + kRunLimit)) {
+    ADD_FAILURE() << "still running after " << kRunLimit.count() << " s; killed";
+    kill(pid, SIGKILL);
   }
+  close_streams(fds);
   int wait_status = 0;
   waitpid(pid, &wait_status, 0);
   done.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;

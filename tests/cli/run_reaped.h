@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_streams.h"
+
 namespace dravelin::testing {
 
 struct ReapedRun {
@@ -83,14 +85,7 @@ inline std::vector<Child> children_of(pid_t parent) {
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    std::vector<char*> argv;
-    std::string name = "dravelin";
-    argv.push_back(name.data());
-    std::vector<std::string> copies = args;
-    for (std::string& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(DRAVELIN_BINARY, argv.data());
-    _exit(127);
+    exec_as(DRAVELIN_BINARY, "dravelin", args);
   }
   close(in);
   close(out);
@@ -166,31 +161,8 @@ inline ReapedRun run_reaped(const std::vector<std::string>& args, const ReapedOp
   std::string report_text;
   pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {report[0], POLLIN, 0}};
   std::string* sinks[3] = {&done.out, &done.err, &report_text};
-  int open_count = 3;
   bool interrupted = false;
-  const auto deadline = std::chrono::steady_clock::now() + options.limit;
-  while (open_count > 0) {
-    using std::chrono::milliseconds;
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-    const int ready = left.count() > 0 ? poll(fds, 3, static_cast<int>(left.count())) : 0;
-    if (ready == 0) {
-      ADD_FAILURE() << "still running after " << options.limit.count() << " s; killed\n" << done.err;
-      kill(keeper, SIGKILL);
-      break;
-    }
-    if (ready < 0) break;
-    for (int i = 0; i < 3; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
+  const auto interrupt_when_seen = [&] {
     if (options.interrupt_on && !interrupted && done.err.find(*options.interrupt_on) != std::string::npos) {
       const size_t end = report_text.find('\n');
       if (end != std::string::npos) {
@@ -198,10 +170,12 @@ inline ReapedRun run_reaped(const std::vector<std::string>& args, const ReapedOp
         interrupted = true;
       }
     }
+  };
+  if (!collect_streams(fds, sinks, std::chrono::steady_clock::now() + options.limit, interrupt_when_seen)) {
+    ADD_FAILURE() << "still running after " << options.limit.count() << " s; killed\n" << done.err;
+    kill(keeper, SIGKILL);
   }
-  for (pollfd& fd : fds) {
-    if (fd.fd >= 0) close(fd.fd);
-  }
+  close_streams(fds);
   int status = 0;
   waitpid(keeper, &status, 0);
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

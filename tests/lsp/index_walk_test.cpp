@@ -4,18 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "base/overloaded.h"
 #include "lsp/core/symbol_index.h"
 #include "syntax/parse.h"
 
 namespace dravelin::lsp {
 namespace {
-
-template <class... Arms>
-struct Overloaded : Arms... {
-  using Arms::operator()...;
-};
-template <class... Arms>
-Overloaded(Arms...) -> Overloaded<Arms...>;
 
 std::string joined(const std::vector<std::string>& path) {
   std::string out;

@@ -10,27 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/compile.h"
-#include "compiler/module_sources.h"
 #include "ir/program.h"
 #include "record/capability.h"
-#include "syntax/parse.h"
+#include "support/compiled_program.h"
 
 namespace dravelin::run::testing {
 
-inline ir::Ir compile_or_fail(const std::string& text) {
-  auto parsed = syntax::parse_program(text);
-  if (!parsed.ok()) {
-    ADD_FAILURE() << "fixture does not parse: " << syntax::debug_string(parsed.error());
-    return {};
-  }
-  auto compiled = compiler::compile_source(std::move(parsed).value(), std::nullopt, compiler::ModuleSources{});
-  if (!compiled.ok()) {
-    ADD_FAILURE() << "fixture does not compile: " << syntax::debug_string(compiled.error());
-    return {};
-  }
-  return std::move(compiled).value().ir;
-}
+using dravelin::testing::compile_or_fail;
 
 // A host of the given kind whose manifest (when it has one) lists `verbs`; its calls and observations fail.
 class ManifestHost final : public record::CapabilityHost {

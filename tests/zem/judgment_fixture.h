@@ -9,26 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/compile.h"
-#include "syntax/parse.h"
+#include "support/compiled_program.h"
 #include "zem/request_group.h"
 
 namespace dravelin::zem::testing {
 
-// The whole program compiled; a fixture that does not compile fails the test and yields an empty program.
-inline ir::Ir compile_text(const std::string& text) {
-  auto parsed = syntax::parse_program(text);
-  if (!parsed.ok()) {
-    ADD_FAILURE() << "fixture does not parse: " << syntax::debug_string(parsed.error());
-    return {};
-  }
-  auto compiled = compiler::compile_source(std::move(parsed).value(), std::nullopt, compiler::ModuleSources{});
-  if (!compiled.ok()) {
-    ADD_FAILURE() << "fixture does not compile: " << syntax::debug_string(compiled.error());
-    return {};
-  }
-  return std::move(compiled).value().ir;
-}
+using dravelin::testing::compile_or_fail;
 
 // A program `p` declaring one judgment `j(<params>)` with the given result lines (already indented).
 inline std::string judgment_program(std::string_view params, std::string_view results) {
@@ -40,7 +26,7 @@ struct CompiledJudgment {
   ir::Ir ir;
   const ir::Judgment* judgment = nullptr;
 
-  explicit CompiledJudgment(const std::string& text) : ir(compile_text(text)) {
+  explicit CompiledJudgment(const std::string& text) : ir(compile_or_fail(text)) {
     judgment = ir.find_judgment("j");
     if (judgment == nullptr) ADD_FAILURE() << "the fixture declares no judgment `j`";
   }

@@ -2,19 +2,13 @@
 // the documentation of a built-in function, a verb, a log level, a capability kind or a reserved word.
 #include <utility>
 
+#include "base/overloaded.h"
 #include "lsp/core/docs.h"
 #include "lsp/core/navigate.h"
 #include "lsp/core/uri.h"
 
 namespace dravelin::lsp {
 namespace {
-
-template <class... Arms>
-struct Overloaded : Arms... {
-  using Arms::operator()...;
-};
-template <class... Arms>
-Overloaded(Arms...) -> Overloaded<Arms...>;
 
 struct KindText {
   std::string_view noun;

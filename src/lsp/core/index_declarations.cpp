@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/overloaded.h"
 #include "lsp/core/index_builder.h"
 #include "lsp/core/text.h"
 #include "syntax/utf8.h"
@@ -12,13 +13,6 @@ namespace {
 
 namespace ast = syntax::ast;
 using syntax::Span;
-
-template <class... Arms>
-struct Overloaded : Arms... {
-  using Arms::operator()...;
-};
-template <class... Arms>
-Overloaded(Arms...) -> Overloaded<Arms...>;
 
 // The text of a `use` path when it holds no interpolation.
 std::optional<std::string> plain_path(const ast::TextLit& path) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/overloaded.h"
 #include "lsp/core/index_builder.h"
 #include "syntax/parse.h"
 
@@ -11,13 +12,6 @@ namespace {
 
 namespace ast = syntax::ast;
 using syntax::Span;
-
-template <class... Arms>
-struct Overloaded : Arms... {
-  using Arms::operator()...;
-};
-template <class... Arms>
-Overloaded(Arms...) -> Overloaded<Arms...>;
 
 // The expressions present among several optional ones, in source order.
 std::vector<const ast::Expr*> in_source_order(std::initializer_list<const std::optional<ast::Expr>*> slots) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/overloaded.h"
 #include "compiler/prelude.h"
 #include "lsp/core/docs.h"
 #include "lsp/core/index_builder.h"
@@ -14,13 +15,6 @@ namespace {
 
 namespace ast = syntax::ast;
 using syntax::Span;
-
-template <class... Arms>
-struct Overloaded : Arms... {
-  using Arms::operator()...;
-};
-template <class... Arms>
-Overloaded(Arms...) -> Overloaded<Arms...>;
 
 std::vector<std::string> path_names(const std::vector<Segment>& path, size_t count) {
   std::vector<std::string> out;

@@ -2,6 +2,7 @@
 // documents that import one another.
 #include <utility>
 
+#include "base/overloaded.h"
 #include "lsp/core/uri.h"
 #include "lsp/core/world.h"
 
@@ -9,13 +10,6 @@ namespace dravelin::lsp {
 namespace {
 
 namespace fs = std::filesystem;
-
-template <class... Arms>
-struct Overloaded : Arms... {
-  using Arms::operator()...;
-};
-template <class... Arms>
-Overloaded(Arms...) -> Overloaded<Arms...>;
 
 std::optional<SymbolId> unit_named(const SymbolIndex& index, const std::string& name) {
   auto found = index.unit_names.find(name);

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/overloaded.h"
 #include "run/judge.h"
 #include "serve/protocol/methods.h"
 #include "serve/protocol/params.h"
@@ -15,13 +16,6 @@ namespace {
 
 using protocol::ErrorObject;
 using Reply = Result<json::Value, ErrorObject>;
-
-template <class... Arms>
-struct Overloaded : Arms... {
-  using Arms::operator()...;
-};
-template <class... Arms>
-Overloaded(Arms...) -> Overloaded<Arms...>;
 
 ErrorObject error_of(const core::Failure& failure) {
   return std::visit(Overloaded{
