@@ -80,29 +80,6 @@ std::optional<uint64_t> json_count(const json::Value& value) {
   return std::nullopt;
 }
 
-// The head of `text` that fits in `cap` tokens: the longest prefix, in whole Unicode scalar values, whose count
-// stays within the cap, found by halving.
-std::string head_within_tokens(const std::string& text, uint64_t cap, const tokens::Tokenizer& tokenizer) {
-  if (tokenizer.count(text) <= cap) return text;
-  // Byte offsets at which each scalar value starts, and the end.
-  std::vector<size_t> starts;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
-  }
-  starts.push_back(text.size());
-  size_t lo = 0;
-  size_t hi = starts.size() - 1;
-  while (lo < hi) {
-    const size_t mid = lo + (hi - lo + 1) / 2;
-    if (tokenizer.count(std::string_view(text).substr(0, starts[mid])) <= cap) {
-      lo = mid;
-    } else {
-      hi = mid - 1;
-    }
-  }
-  return text.substr(0, starts[lo]);
-}
-
 }  // namespace
 
 ValueResult Interpreter::call_verb(const runtime::CallTarget& target, std::string_view verb, CallArguments args) {
@@ -350,7 +327,7 @@ Result<Unit, RuntimeError> Interpreter::record_step(std::string_view verb, const
   };
   for (const Value& value : args.positional) add(value.to_text());
   for (const auto& [name, value] : args.named) add(name + " " + value.to_text());
-  text = head_within_tokens(text, kStepArgsTokens, *run_.tokenizer);
+  text = cut_to_tokens(text, kStepArgsTokens, CutSide::Head, *run_.tokenizer);
 
   BudgetAccount* account = nearest_task_account();
   if (account == nullptr) return Unit{};

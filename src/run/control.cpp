@@ -23,6 +23,21 @@ void drop_from(interp::Journal& journal, uint64_t at) {
   if (at < journal.events.size()) journal.events.erase(journal.events.begin() + static_cast<std::ptrdiff_t>(at), journal.events.end());
 }
 
+// Where a message injected at the run's pause belongs: after the pause, the clock reading taken right after
+// it and the messages injected there before, which is where a re-execution skips injected messages.
+uint64_t injection_point(const interp::Journal& journal) {
+  uint64_t at = *journal.paused_at + 1;
+  if (at < journal.end()) {
+    const auto* draw = std::get_if<record::Event::Draw>(&journal.events[at].data);
+    if (draw != nullptr && draw->kind == record::DrawKind::Now) ++at;
+  }
+  for (; at < journal.end(); ++at) {
+    const auto* call = std::get_if<record::Event::Call>(&journal.events[at].data);
+    if (call == nullptr || call->verb != "send") break;
+  }
+  return at;
+}
+
 }  // namespace
 
 Run::Run(std::unique_ptr<interp::RunState> state, std::string task, record::RunOptions options)
@@ -161,6 +176,16 @@ Result<Unit, ResumeError> Run::inject(std::string_view capability, std::string_v
   if (waiting == nullptr || waiting->on != capability || !waiting_handle_ ||
       waiting_handle_->capability != capability) {
     return err(ResumeError::not_paused());
+  }
+  // An injection is appended at the journal's end. A replay stopped at a pause its recording runs past would
+  // get the message after the recorded end, where the next execution meets it in place of the program's own
+  // effect and diverges.
+  const interp::Journal& journal = state_->journal;
+  if (journal.paused_at && injection_point(journal) < journal.end()) {
+    return err(ResumeError::runtime(runtime::make_runtime_error(
+        runtime::RuntimeErrorCode::ReplayDiverged,
+        "a message cannot be injected into `" + std::string(capability) +
+            "` here: the recording being replayed continues past this pause")));
   }
   runtime::CallArguments args;
   args.positional.push_back(runtime::Value::handle(*waiting_handle_));

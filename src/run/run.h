@@ -73,7 +73,8 @@ class Run {
   // cancellation point, where it stops with "aborted by host" and ends.
   Result<Unit, ResumeError> abort();
   // Sends a message to the agent the run waits on (verb "send", the waited-on handle and the message as its
-  // arguments) and records the call; the run stays paused. Refused unless the run waits on that capability.
+  // arguments) and records the call; the run stays paused. Refused unless the run waits on that capability,
+  // and refused (`replay_diverged`) in a replay stopped at a pause that its recording goes on past.
   Result<Unit, ResumeError> inject(std::string_view capability, std::string_view message);
   // Replaces the event sink; events pushed before it was installed never reach it.
   void set_event_sink(interp::EventSink sink);

@@ -1,10 +1,12 @@
 'use strict';
 // The capability round trip of a run driven through the bridge: the SDK's library answers the bridge's
-// `capability.call` requests, with results, errors and replies nested the wrong way, and aborts the run while
-// the bridge waits for a reply.
+// `capability.call` requests, with results, errors and replies nested the wrong way, aborts the run while
+// the bridge waits for a reply, and injects messages into runs that wait on an agent.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { Bridge } = require('./bridge');
+const fs = require('node:fs');
+const path = require('node:path');
+const { Bridge, tempDir } = require('./bridge');
 
 const FETCH = `program fetch
 out first
@@ -126,5 +128,83 @@ test('after an abort the bridge awaits the reply for a grace period only, then t
     assert.equal(outcome.result.kind, 'stopped', JSON.stringify(outcome.result));
   } finally {
     await bridge.end();
+  }
+});
+
+const WAITS = `program waits
+out first
+out second
+needs coder: agent
+
+task main:
+  h = coder.spawn "fix it"
+  a = h.wait()
+  b = h.wait()
+  first = a.last_message
+  second = b.last_message
+`;
+
+// An agent whose waits report the last message it was sent; `asked` collects the verbs.
+function agent(asked) {
+  let last = 'idle';
+  return (method, params) => {
+    asked.push(params.verb);
+    if (params.verb === 'spawn') return { result: { capability: 'coder', id: 'w-1' } };
+    if (params.verb === 'send') {
+      last = params.args.positional[1];
+      return { result: null };
+    }
+    return { result: { status: 'running', last_message: last, tail: '...' } };
+  };
+}
+
+test('run.inject into a replay stopped before its recording ends is refused; at the end it is sent', async () => {
+  const dir = tempDir();
+  const recording = path.join(dir, 'waits.jsonl');
+  const bindings = [{ name: 'coder', kind: 'agent' }];
+  try {
+    // The recording holds both waits with a message injected at each and ends at the second.
+    const recorder = new Bridge({ answer: agent([]) });
+    try {
+      const program_id = await recorder.load(WAITS);
+      const run_id = (await recorder.send('task.start', { program_id, name: 'main', bindings, record: recording })).result.run_id;
+      for (const message of ['one', 'two']) {
+        assert.equal((await recorder.send('run.next', { run_id })).result.kind, 'waiting');
+        assert.deepStrictEqual((await recorder.send('run.inject', { run_id, capability: 'coder', message })).result, { ok: true });
+      }
+    } finally {
+      await recorder.end();
+    }
+
+    const asked = [];
+    const bridge = new Bridge({ answer: agent(asked) });
+    try {
+      const program_id = await bridge.load(WAITS);
+      const started = await bridge.send('task.start', { program_id, name: 'main', bindings, replay: recording });
+      const run_id = started.result.run_id;
+      assert.equal((await bridge.send('run.next', { run_id })).result.kind, 'waiting');
+      const refused = await bridge.send('run.inject', { run_id, capability: 'coder', message: 'too soon' });
+      assert.ok(refused.error, JSON.stringify(refused.result));
+      assert.equal(refused.error.code, -32010);
+      assert.equal(refused.error.data.kind, 'replay_diverged');
+      assert.equal(
+        refused.error.message,
+        'a message cannot be injected into `coder` here: the recording being replayed continues past this pause',
+      );
+      assert.deepStrictEqual(asked, [], 'the agent was sent nothing');
+      assert.deepStrictEqual(bridge.events, [], 'nothing was recorded');
+
+      // The replay goes on as recorded to the second wait, where the recording ends.
+      assert.equal((await bridge.send('run.next', { run_id })).result.kind, 'waiting');
+      assert.deepStrictEqual((await bridge.send('run.inject', { run_id, capability: 'coder', message: 'three' })).result, { ok: true });
+      const done = await bridge.send('run.next', { run_id });
+      assert.equal(done.result.kind, 'done', JSON.stringify(done.result));
+      assert.deepStrictEqual(done.result.outputs, { first: 'one', second: 'three' });
+      assert.deepStrictEqual(asked, ['send', 'wait']);
+    } finally {
+      await bridge.end();
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
   }
 });
