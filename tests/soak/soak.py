@@ -15,6 +15,7 @@ ASAN_OPTIONS=quarantine_size_mb=0 for figures that mean something).
 Figures on the development machine (release build, 8 shared cores):
     serve --calls, 1000 runs of two capability round trips each: 14664 KiB resident after 100 runs,
     15396 KiB after 1000 (+5.0 %); 4 descriptors, then 4; 53 s in all.
+    lsp, 10000 edits: 15408 KiB after 1000 edits, 15504 KiB after 10000 (+0.6 %); 5 descriptors, then 5; 3 s.
 """
 
 import argparse
