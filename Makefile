@@ -32,7 +32,7 @@ fuzz:
 # Long runs of the servers on the optimized build: memory and descriptors after the last tenth as after the first.
 soak: build-demo
 	python3 tests/soak/soak.py lsp $(DEMO_DIR)/dravelin
-	python3 tests/soak/soak.py serve $(DEMO_DIR)/dravelin
+	python3 tests/soak/soak.py serve $(DEMO_DIR)/dravelin --calls
 
 clean:
 	rm -rf build

@@ -1,11 +1,12 @@
 // Faults from outside, through the built binary: a recording that cannot be written, a run killed while it
-// records, and a model service that breaks off its replies. None of them may crash the program, leave a cut line
+// records, a model service that breaks off its replies, and adapters that die or flood while they answer. None of them may crash the program, leave a cut line
 // in a recording or lose a line that was already recorded.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "cli/local_service.h"
+#include "cli/run_reaped.h"
 #include "cli/run_program.h"
 #include "json/reader.h"
 #include "record/recorded_event.h"
@@ -276,6 +278,68 @@ INSTANTIATE_TEST_SUITE_P(
                       ServiceFault{"BodyOverTheCap", R"([{"pad_bytes": 67108864}])",
                                    "the reply body is larger than 64 MiB"}),
     [](const ::testing::TestParamInfo<ServiceFault>& info) { return info.param.name; });
+
+// ---- adapters that die or flood while they answer ----
+
+constexpr const char* kReads = "program p\nout o\nneeds files: tool\n\ntask main:\n  o = files.read \"a.txt\"\n";
+
+struct AdapterFault {
+  std::string name;
+  std::string adapter;  // the command bound to `files`
+  int status;
+  std::string err_contains;  // empty: the run must end without an error
+  std::string outcome_kind;
+};
+
+class AdapterBreaks : public FaultInjection, public ::testing::WithParamInterface<AdapterFault> {};
+
+// Whatever the adapter does, the run ends in time with its words, the recording holds whole lines (the failed
+// call among them as an effect error), and nothing the run started outlives it or goes unreaped.
+TEST_P(AdapterBreaks, EndTheRunWithWholeLinesAndNoChildLeft) {
+  const AdapterFault& c = GetParam();
+  const std::string recording = path("bound.jsonl");
+  testing::ReapedOptions options;
+  options.limit = std::chrono::seconds{60};
+  const auto started = std::chrono::steady_clock::now();
+  const testing::ReapedRun done = testing::run_reaped(
+      {"run", dir_.write("program.zem", kReads), "--record", recording, "--bind", "files=" + c.adapter}, options);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds{30});
+  EXPECT_EQ(done.signal, 0) << "ended by a signal";
+  EXPECT_EQ(done.leftovers, std::vector<std::string>{}) << "the run left processes behind";
+  EXPECT_EQ(done.err.find("Sanitizer"), std::string::npos) << done.err;
+  EXPECT_EQ(done.status, c.status) << done.err;
+  if (c.err_contains.empty()) {
+    EXPECT_EQ(done.err, "");
+  } else {
+    EXPECT_NE(done.err.find(c.err_contains), std::string::npos) << done.err;
+  }
+  auto outcome = json::parse_json_value(done.out);
+  ASSERT_TRUE(outcome.ok()) << done.out;
+  EXPECT_EQ(*outcome->find("kind"), json::Value(c.outcome_kind)) << done.out;
+  const std::vector<std::string> events = whole_recorded_events(read_file(recording));
+  EXPECT_EQ(std::count(events.begin(), events.end(), "effect_error"), c.status == 0 ? 0 : 1)
+      << ::testing::PrintToString(events);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MidReply, AdapterBreaks,
+    ::testing::Values(
+        AdapterFault{"ExitsHalfwayThroughItsReply", R"(read -r l; printf '{"result":"ha'; exit 0)", 1,
+                     "adapter_error: adapter `files` returned malformed JSON: ", "error"},
+        AdapterFault{"KilledHalfwayThroughItsReply", R"(read -r l; printf '{"result":"ha'; kill -9 $$)", 1,
+                     "adapter_error: adapter `files` returned malformed JSON: ", "error"},
+        // A reply written in pieces with pauses between them is one line all the same.
+        AdapterFault{"ReplyInPieces",
+                     R"(read -r l; printf '{"res'; sleep 0.3; printf 'ult":'; sleep 0.3; printf '"whole"}\n'; )"
+                     "cat >/dev/null",
+                     0, "", "done"},
+        // An endless line that never ends: refused at the cap, and the adapter, still writing, is ended.
+        AdapterFault{"FloodsOneEndlessLine", "read -r l; exec cat /dev/zero", 1,
+                     "adapter_error: could not read adapter `files`: the line is longer than 64 MiB", "error"},
+        // Replies nobody asked for after the one that was: the run ends and so does the flood.
+        AdapterFault{"FloodsLinesAfterItsReply", R"(read -r l; while :; do echo '{"result":"again"}'; done)", 0, "",
+                     "done"}),
+    [](const ::testing::TestParamInfo<AdapterFault>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace dravelin::cli

@@ -11,6 +11,11 @@ and it must hold the same number of file descriptors (counted in /proc/PID/fd). 
 either has grown, 2 when the server misbehaved. Meant for an optimized build without sanitizers, whose allocators
 keep freed memory aside and would make any figure meaningless (under AddressSanitizer, set
 ASAN_OPTIONS=quarantine_size_mb=0 for figures that mean something).
+
+Figures on the development machine (release build, 8 shared cores):
+    serve --calls, 1000 runs of two capability round trips each: 14664 KiB resident after 100 runs,
+    15396 KiB after 1000 (+5.0 %); 4 descriptors, then 4; 53 s in all.
+    lsp, 10000 edits: 15408 KiB after 1000 edits, 15504 KiB after 10000 (+0.6 %); 5 descriptors, then 5; 3 s.
 """
 
 import argparse
@@ -248,7 +253,7 @@ def main():
     parser.add_argument("binary")
     parser.add_argument("--edits", type=int, default=10000)
     parser.add_argument("--runs", type=int, default=1000)
-    parser.add_argument("--calls", action="store_true", help="runs call their capability (needs capability verbs)")
+    parser.add_argument("--calls", action="store_true", help="runs call their capability instead of passing a confirmation")
     args = parser.parse_args()
     try:
         if args.server == "lsp":
