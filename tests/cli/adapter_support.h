@@ -21,6 +21,7 @@
 #include "ir/nodes.h"
 #include "runtime/eval.h"
 #include "runtime/value.h"
+#include "support/proc_files.h"
 
 extern char** environ;
 
@@ -92,15 +93,9 @@ struct ProcStat {
 
 // The state and group of a process, from /proc; nothing when it does not exist.
 inline std::optional<ProcStat> proc_stat(pid_t pid) {
-  // A process that ends between the open and the read fails the read (ESRCH), which the stream throws.
-  std::string text;
-  try {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    if (!file.is_open()) return std::nullopt;
-    text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+  const std::optional<std::string> read = read_proc_file("/proc/" + std::to_string(pid) + "/stat");
+  if (!read) return std::nullopt;
+  const std::string& text = *read;
   const size_t close = text.rfind(')');
   if (close == std::string::npos) return std::nullopt;
   std::istringstream rest(text.substr(close + 1));

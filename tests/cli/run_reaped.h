@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "support/child_streams.h"
+#include "support/proc_files.h"
 
 namespace dravelin::testing {
 
@@ -60,8 +61,9 @@ inline std::vector<Child> children_of(pid_t parent) {
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string name = entry.path().filename().string();
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::optional<std::string> read = read_proc_file((entry.path() / "stat").string());
+    if (!read) continue;
+    const std::string& text = *read;
     const size_t open = text.find('(');
     const size_t close = text.rfind(')');
     if (open == std::string::npos || close == std::string::npos) continue;
