@@ -20,14 +20,9 @@ sizes=("$@")
 [ ${#sizes[@]} -eq 0 ] && sizes=(1000 10000 100000)
 runs="${RUNS:-10}"
 work="${WORK:-$root/build/bench-compile}"
-bin="${DRAVELIN:-$root/build/h-bench/dravelin}"
 
-if [ ! -x "$bin" ]; then
-  echo "building $bin" >&2
-  cmake -S "$root" -B "$root/build/h-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVELIN_TESTS=OFF >/dev/null
-  cmake --build "$root/build/h-bench" -j"$(nproc)" >/dev/null
-  bin="$root/build/h-bench/dravelin"
-fi
+. "$root/bench/bench_binary.sh"
+bench_binary "$root"
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install -y time)" >&2; exit 1; }
 
 # The peer: a one-pass compiler that parses and compiles its input without running it. Installed here rather than

@@ -5,7 +5,7 @@
 #
 # Usage: bench/compile/scale.sh [SHAPE [SIZE...]]   (no shape: every shape at its default sizes)
 # Environment:
-#   DRAVELIN  binary to time (default: build/h-bench/dravelin, built by run.sh when missing)
+#   DRAVELIN  binary to time (default: build/h-bench/dravelin, built when missing)
 #   WORK      where inputs and results go (default: build/bench-scale)
 #   TIMEOUT   seconds after which one run is stopped and reported as such (default 120)
 #   PROFILE   1: also count instructions under callgrind (exact on a busy machine; slow)
@@ -14,15 +14,10 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 work="${WORK:-$root/build/bench-scale}"
-bin="${DRAVELIN:-$root/build/h-bench/dravelin}"
 limit="${TIMEOUT:-120}"
 
-if [ ! -x "$bin" ]; then
-  echo "building $bin" >&2
-  cmake -S "$root" -B "$root/build/h-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVELIN_TESTS=OFF >/dev/null
-  cmake --build "$root/build/h-bench" -j3 >/dev/null
-  bin="$root/build/h-bench/dravelin"
-fi
+. "$root/bench/bench_binary.sh"
+bench_binary "$root"
 bin="$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")"
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install -y time)" >&2; exit 1; }
 

@@ -10,6 +10,8 @@ const { Writable } = require('node:stream');
 
 const root = path.resolve(__dirname, '../..');
 const rpc = require(path.join(root, 'tests/node_modules/vscode-languageserver-protocol/node'));
+const timing = require('./timing');
+const { summary, ms } = timing;
 
 const [binary, programPath, editsArg] = process.argv.slice(2);
 const EDITS = Number(editsArg || 200);
@@ -18,30 +20,7 @@ const CHECK_RUNS = 30;
 const text = fs.readFileSync(programPath, 'utf8');
 const lines = text.split('\n');
 const URI = 'file://' + path.resolve(programPath);
-
-function quantile(samples, q) {
-  const sorted = [...samples].sort((a, b) => a - b);
-  return sorted[Math.min(sorted.length - 1, Math.floor(q * sorted.length))];
-}
-
-function summary(samples) {
-  return { p50: quantile(samples, 0.5), p95: quantile(samples, 0.95) };
-}
-
-function ms(ns) {
-  return Number(ns) / 1e6;
-}
-
-// `check` as a whole process, as a user or a build step runs it.
-function timeCheck(file) {
-  const samples = [];
-  for (let i = 0; i < CHECK_RUNS; ++i) {
-    const began = process.hrtime.bigint();
-    spawnSync(binary, ['check', file], { stdio: 'ignore' });
-    samples.push(ms(process.hrtime.bigint() - began));
-  }
-  return summary(samples);
-}
+const timeCheck = (file) => timing.timeCheck(binary, file, CHECK_RUNS);
 
 function peakRssKb(file) {
   const r = spawnSync('/usr/bin/time', ['-f', '%M', binary, 'check', file], { encoding: 'utf8' });

@@ -4,12 +4,13 @@
 // trip of the cheapest request (foldingRange) and `dravelin check` of the same program, in the same run.
 //
 // Usage: node bench/lsp/requests.js BINARY PROGRAM WORKSPACE_DIR [REQUESTS]
-const { spawn, spawnSync } = require('node:child_process');
+const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 
 const root = path.resolve(__dirname, '../..');
 const rpc = require(path.join(root, 'tests/node_modules/vscode-languageserver-protocol/node'));
+const timing = require('./timing');
 
 const [binary, programPath, workspaceDir, requestsArg] = process.argv.slice(2);
 const REQUESTS = Number(requestsArg || 200);
@@ -17,19 +18,9 @@ const CHECK_RUNS = 30;
 const text = fs.readFileSync(programPath, 'utf8');
 const lines = text.split('\n');
 const URI = 'file://' + path.resolve(programPath);
-
-function quantile(samples, q) {
-  const sorted = [...samples].sort((a, b) => a - b);
-  return sorted[Math.min(sorted.length - 1, Math.floor(q * sorted.length))];
-}
-
-function summary(samples) {
-  return { p50: quantile(samples, 0.5), p95: quantile(samples, 0.95), max: Math.max(...samples) };
-}
-
-function ms(ns) {
-  return Number(ns) / 1e6;
-}
+const { ms } = timing;
+const summary = (samples) => timing.summary(samples, { max: true });
+const timeCheck = (file) => timing.timeCheck(binary, file, CHECK_RUNS, { max: true });
 
 async function timed(send) {
   const began = process.hrtime.bigint();
@@ -188,16 +179,6 @@ async function inTheWorkspace() {
   await stop(server);
   const program = fs.readFileSync(path.join(workspaceDir, first), 'utf8').split('\n').length;
   return { files: files.length, lines_per_file: program, locations: cold.result.length, first_request_ms: cold.ms, references_ms: summary(samples) };
-}
-
-function timeCheck(file) {
-  const samples = [];
-  for (let i = 0; i < CHECK_RUNS; ++i) {
-    const began = process.hrtime.bigint();
-    spawnSync(binary, ['check', file], { stdio: 'ignore' });
-    samples.push(ms(process.hrtime.bigint() - began));
-  }
-  return summary(samples);
 }
 
 async function main() {

@@ -13,14 +13,9 @@ root="$(cd "$here/../.." && pwd)"
 lines="${1:-5000}"
 edits="${2:-200}"
 work="${WORK:-$root/build/bench-lsp}"
-bin="${DRAVELIN:-$root/build/h-bench/dravelin}"
 
-if [ ! -x "$bin" ]; then
-  echo "building $bin" >&2
-  cmake -S "$root" -B "$root/build/h-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVELIN_TESTS=OFF >/dev/null
-  cmake --build "$root/build/h-bench" -j"$(nproc)" >/dev/null
-  bin="$root/build/h-bench/dravelin"
-fi
+. "$root/bench/bench_binary.sh"
+bench_binary "$root"
 [ -d "$root/tests/node_modules/vscode-languageserver-protocol" ] || "$root/scripts/install-deps"
 
 mkdir -p "$work"
