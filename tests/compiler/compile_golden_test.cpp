@@ -9,6 +9,7 @@
 #include <string>
 
 #include "compiler/compile.h"
+#include "compiler/project_root.h"
 #include "ir/write_json.h"
 #include "json/reader.h"
 #include "json/writer.h"
@@ -18,23 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::read_file;
 
 // Runs with the project's root as the working directory, so the paths in the IR are the same everywhere.
-class CompileGolden : public ::testing::Test {
- protected:
-  void SetUp() override {
-    saved_ = fs::current_path();
-    fs::current_path(fs::path(DRAVELIN_SOURCE_DIR).parent_path());
-  }
-  void TearDown() override { fs::current_path(saved_); }
-  fs::path saved_;
-};
+using CompileGolden = testing::AtProjectRoot;
 
 TEST_F(CompileGolden, ExamplesCompileToTheirRecordedIr) {
   const bool update = std::getenv("DRAVELIN_UPDATE") != nullptr;

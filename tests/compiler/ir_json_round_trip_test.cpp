@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "compiler/compile.h"
+#include "compiler/project_root.h"
 #include "ir/read_json.h"
 #include "ir/write_json.h"
 #include "json/reader.h"
@@ -23,22 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::read_file;
 
 // Runs with the project's root as the working directory, as the compile goldens do.
-class IrJsonRoundTrip : public ::testing::Test {
+class IrJsonRoundTrip : public testing::AtProjectRoot {
  protected:
-  void SetUp() override {
-    saved_ = fs::current_path();
-    fs::current_path(fs::path(DRAVELIN_SOURCE_DIR).parent_path());
-  }
-  void TearDown() override { fs::current_path(saved_); }
-
   // The programs under `examples/` and `tests/testdata/` that compile; most test sources there are meant to fail.
   static std::vector<std::pair<fs::path, ir::Ir>> compiled_corpus() {
     std::vector<fs::path> sources;
@@ -55,8 +45,6 @@ class IrJsonRoundTrip : public ::testing::Test {
     }
     return out;
   }
-
-  fs::path saved_;
 };
 
 void expect_reads_back(const std::string& text, const ir::Ir& expected, const char* form) {
