@@ -1,12 +1,12 @@
 #include "cli/adapters.h"
 
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
 #include <utility>
 
 #include "cli/adapter_hosts.h"
+#include "cli/output.h"
 
 namespace dravelin::cli {
 namespace {
@@ -16,8 +16,7 @@ std::string quoted(std::string_view name) { return "`" + std::string(name) + "`"
 void print_to_stderr(std::string_view line) {
   std::string text(line);
   text += '\n';
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+  write_text(stderr, text);
 }
 
 // By name, in byte order: a command, or none for a stub.

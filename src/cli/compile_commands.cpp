@@ -1,10 +1,9 @@
 #include "cli/compile_commands.h"
 
-#include <cstdio>
-
 #include "cli/diagnostics.h"
 #include "cli/error.h"
 #include "cli/load.h"
+#include "cli/output.h"
 #include "cli/tool_check.h"
 #include "ir/write_json.h"
 
@@ -28,8 +27,7 @@ int run_compile(const Compile& command) {
   if (!output.ok()) return output.error();
   std::string text = ir::ir_program_to_pretty_json(*output->ir);
   text += '\n';
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  write_text(stdout, text);
   return 0;
 }
 

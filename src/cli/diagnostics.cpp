@@ -1,13 +1,13 @@
 #include "cli/diagnostics.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
 
 #include "cli/display_width.h"
+#include "cli/output.h"
 #include "compiler/module_sources.h"
 #include "runtime/runtime_error.h"
 #include "syntax/utf8.h"
@@ -364,10 +364,8 @@ std::string format_diagnostics(std::string_view label,
 void render_diagnostics(const std::filesystem::path& path,
                         const std::vector<syntax::Diagnostic>& diagnostics) {
   SourceCache sources(kept_stdin_text());
-  write_diagnostics(diagnostics_label(path), diagnostics, sources, [](std::string& chunk) {
-    std::fwrite(chunk.data(), 1, chunk.size(), stderr);
-  });
-  std::fflush(stderr);
+  write_diagnostics(diagnostics_label(path), diagnostics, sources,
+                    [](std::string& chunk) { write_text(stderr, chunk); });
 }
 
 void render_missing_verb(const std::filesystem::path& path, std::string_view message) {
@@ -377,8 +375,7 @@ void render_missing_verb(const std::filesystem::path& path, std::string_view mes
   write_report(out, sources,
                Report{label, syntax::Span{}, syntax::Severity::Error,
                       runtime::runtime_error_code_name(runtime::RuntimeErrorCode::VerbMissing), message});
-  std::fwrite(out.data(), 1, out.size(), stderr);
-  std::fflush(stderr);
+  write_text(stderr, out);
 }
 
 }  // namespace dravelin::cli

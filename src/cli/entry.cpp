@@ -1,6 +1,5 @@
 #include "cli/entry.h"
 
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <variant>
@@ -11,6 +10,7 @@
 #include "cli/compile_commands.h"
 #include "cli/error.h"
 #include "cli/judge_commands.h"
+#include "cli/output.h"
 #include "cli/replay_command.h"
 #include "cli/run_command.h"
 #include "cli/setup.h"
@@ -19,11 +19,6 @@
 
 namespace dravelin::cli {
 namespace {
-
-void write_all(std::FILE* stream, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
-}
 
 int run_lsp() {
   auto served = lsp::run_language_server();
@@ -61,7 +56,7 @@ int error_exit(const CliError& error) {
     line += error.messages[i];
   }
   line += "\n";
-  write_all(stderr, line);
+  write_text(stderr, line);
   return 1;
 }
 
@@ -70,11 +65,11 @@ int run_main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] != nullptr ? argv[i] : "");
   ParseOutcome outcome = parse_cli(std::move(args));
   if (const ParseExit* exit = std::get_if<ParseExit>(&outcome)) {
-    write_all(stdout, exit->out);
-    write_all(stderr, exit->err);
-    return exit->status;
+    write_text(stdout, exit->out);
+    write_text(stderr, exit->err);
+    return finish_output(exit->status);
   }
-  return dispatch(std::get<Cli>(outcome));
+  return finish_output(dispatch(std::get<Cli>(outcome)));
 }
 
 }  // namespace dravelin::cli

@@ -3,7 +3,8 @@
 
 namespace dravelin::cli {
 
-// Returns the process exit status.
+// Returns the process exit status. Ends with stdout closed: a write that failed, there or on stderr, makes
+// the status 1.
 int run_main(int argc, char** argv);
 
 }  // namespace dravelin::cli

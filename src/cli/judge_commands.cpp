@@ -12,6 +12,7 @@
 #include "cli/json_args.h"
 #include "cli/load.h"
 #include "cli/log_line.h"
+#include "cli/output.h"
 #include "cli/run_command.h"
 #include "cli/runtime_report.h"
 #include "json/reader.h"
@@ -24,11 +25,6 @@
 
 namespace dravelin::cli {
 namespace {
-
-void write_to(std::FILE* stream, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
-}
 
 // What the judgment commands share before their first question: the program, its profile and the client.
 struct Judging {
@@ -145,7 +141,7 @@ int judge_command(const Judge& command) {
   for (const runtime::JudgmentLogEntry& entry : outcome->logs) print_log_event(record::log_entry_to_event(entry));
   json::Object values;
   for (const auto& [name, value] : outcome->values) values.set(name, runtime::to_tagged_json(value));
-  write_to(stdout, json::to_pretty(json::Value(std::move(values))) + "\n");
+  write_text(stdout, json::to_pretty(json::Value(std::move(values))) + "\n");
   return 0;
 }
 
@@ -188,7 +184,7 @@ int eval_command(const Eval& command) {
     }
     if (ended) break;
   }
-  write_to(stdout, json::to_pretty(report.to_json()) + "\n");
+  write_text(stdout, json::to_pretty(report.to_json()) + "\n");
   return 0;
 }
 

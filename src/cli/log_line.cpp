@@ -1,8 +1,8 @@
 #include "cli/log_line.h"
 
-#include <cstdio>
 #include <variant>
 
+#include "cli/output.h"
 #include "json/number_format.h"
 #include "json/writer.h"
 
@@ -49,8 +49,7 @@ std::optional<std::string> format_log_event(const record::Event& event) {
 
 void print_log_event(const record::Event& event) {
   if (auto line = format_log_event(event)) {
-    std::fwrite(line->data(), 1, line->size(), stderr);
-    std::fflush(stderr);
+    write_text(stderr, *line);
   }
 }
 

@@ -1,7 +1,6 @@
 #include "cli/replay_command.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -9,6 +8,7 @@
 
 #include "cli/error.h"
 #include "cli/log_line.h"
+#include "cli/output.h"
 #include "cli/run_command.h"
 #include "cli/runtime_report.h"
 #include "ir/program.h"
@@ -22,11 +22,6 @@ using record::PauseKind;
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kHandedOver = 3;
-
-void write_out(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
 
 // Prints the recorded `log` events the run has passed since `printed`, and moves `printed` past them.
 void print_passed_logs(const run::Run& run, uint64_t& printed) {
@@ -69,7 +64,8 @@ int replay_command(const Replay& command) {
       return error_exit(CliError::of(refusal.text()));
     }
     render_pause_error(label, *outcome);
-    write_out(pause_to_pretty(*outcome) + "\n");
+    // Nothing is recorded by a replay: with its output gone it simply stops.
+    if (!write_text(stdout, pause_to_pretty(*outcome) + "\n")) return kFailed;
     switch (outcome->kind()) {
       case PauseKind::Confirm:
       case PauseKind::Escalate:

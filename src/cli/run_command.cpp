@@ -13,6 +13,7 @@
 #include "cli/json_args.h"
 #include "cli/load.h"
 #include "cli/log_line.h"
+#include "cli/output.h"
 #include "cli/runtime_report.h"
 #include "json/number_format.h"
 #include "json/writer.h"
@@ -30,33 +31,33 @@ constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kHandedOver = 3;
 
-void write_to(std::FILE* stream, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
-}
-
 // What the loop does after an outcome has been printed: end with a status, resume the run with a payload and go
-// on, or just go on.
+// on, or just go on. `unasked` ends the run because its question could not be shown.
 struct Next {
   std::optional<int> status;
   bool resume = false;
   Resume payload;
+  bool unasked = false;
 };
 
 Next end_with(int status) { return Next{status, false, Resume{}}; }
 Next resume_with(Resume payload) { return Next{std::nullopt, true, std::move(payload)}; }
+Next unasked() { return Next{kFailed, false, Resume{}, true}; }
 
 Result<Next, CliError> confirm_prompt(const Pause::Confirm& confirm) {
   std::string prompt = confirm.message + "\noptions: ";
   for (size_t i = 0; i < confirm.options.size(); ++i) prompt += (i == 0 ? "" : ", ") + confirm.options[i];
-  write_to(stderr, prompt + "\n");
+  if (!write_text(stderr, prompt + "\n")) return unasked();
   const std::string line = TRY(read_answer_line(stdin));
   return resume_with(Resume{Resume::Answer{std::string(trim(line)), std::nullopt}});
 }
 
 Result<Next, CliError> budget_prompt(const Pause::Budget& budget) {
-  write_to(stderr, "budget `" + std::string(budget_key_display_name(budget.key)) + "` reached " +
-                       json::format_plain_decimal(budget.limit) + "; enter a new limit or leave blank to stop\n");
+  if (!write_text(stderr, "budget `" + std::string(budget_key_display_name(budget.key)) + "` reached " +
+                              json::format_plain_decimal(budget.limit) +
+                              "; enter a new limit or leave blank to stop\n")) {
+    return unasked();
+  }
   const std::string line = TRY(read_answer_line(stdin));
   const std::string_view answer = trim(line);
   if (answer.empty()) return end_with(kHandedOver);
@@ -68,7 +69,7 @@ Result<Next, CliError> budget_prompt(const Pause::Budget& budget) {
 }
 
 Result<Next, CliError> retry_prompt() {
-  write_to(stderr, "retry? [y/N]\n");
+  if (!write_text(stderr, "retry? [y/N]\n")) return unasked();
   const std::string line = TRY(read_answer_line(stdin));
   const std::string_view answer = trim(line);
   if (answer == "y" || answer == "yes") return resume_with(Resume{Resume::Retry{true}});
@@ -109,6 +110,13 @@ Result<record::RunOptions, CliError> run_options(const Run& command) {
   return options;
 }
 
+// The terminal has lost track of the run: an outcome or a question could not be written. Nothing more is asked; a
+// run that has not ended is cancelled as a host cancels it, so that its recording still closes with its end event.
+int cut_short(run::Run& run) {
+  if (run.status() != run::RunStatus::Ended) (void)run.abort();
+  return kFailed;
+}
+
 int drive(run::Run& run, const std::optional<std::string>& label) {
   for (;;) {
     auto outcome = run.next();
@@ -120,10 +128,11 @@ int drive(run::Run& run, const std::optional<std::string>& label) {
       return error_exit(CliError::of(refusal.text()));
     }
     render_pause_error(label, *outcome);
-    write_to(stdout, pause_to_pretty(*outcome) + "\n");
+    if (!write_text(stdout, pause_to_pretty(*outcome) + "\n")) return cut_short(run);
 
     auto next = act_on(*outcome);
     if (!next.ok()) return error_exit(next.error());
+    if (next->unasked) return cut_short(run);
     if (next->status) return *next->status;
     if (next->resume) {
       auto resumed = run.resume(std::move(next->payload));
@@ -205,9 +214,9 @@ int run_command(const Run& command) {
   end_adapters_on_termination_signals();
   auto adapters = setup_adapters(*ir, command.bindings, command.stubs);
   if (!adapters.ok()) return error_exit(adapters.error());
-  for (const std::string& notice : adapters->notices) write_to(stderr, notice + "\n");
+  for (const std::string& notice : adapters->notices) write_text(stderr, notice + "\n");
   if (command.redact && command.record) {
-    write_to(stderr, "sensitive replay companion: " + record::companion_path(command.record->string()) + "\n");
+    write_text(stderr, "sensitive replay companion: " + record::companion_path(command.record->string()) + "\n");
   }
 
   const std::optional<std::string> label = runtime_source_label(*ir, source_label(command.file));

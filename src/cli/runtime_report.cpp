@@ -1,20 +1,15 @@
 #include "cli/runtime_report.h"
 
-#include <cstdio>
 #include <utility>
 #include <variant>
 
 #include "cli/diagnostics.h"
+#include "cli/output.h"
 
 namespace dravelin::cli {
 namespace {
 
 constexpr std::string_view kNoLabel = "<source unavailable>";
-
-void write_stderr(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
-}
 
 }  // namespace
 
@@ -35,7 +30,7 @@ std::string format_runtime_error(const std::optional<std::string>& label, const 
 }
 
 void render_runtime_error(const std::optional<std::string>& label, const runtime::RuntimeError& error) {
-  write_stderr(format_runtime_error(label, error));
+  write_text(stderr, format_runtime_error(label, error));
 }
 
 void render_pause_error(const std::optional<std::string>& label, const record::Pause& pause) {

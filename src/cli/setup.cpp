@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "cli/output.h"
 #include "cli/setup_files.h"
 #include "cli/setup_steps.h"
 
@@ -51,8 +52,7 @@ bool names_something_else(int error) { return error == ELOOP || error == ENOTDIR
 
 void print_line(std::FILE* out, const std::string& label, const fs::path& path, const std::string& status) {
   const std::string line = label + ": " + path.string() + " (" + status + ")\n";
-  std::fwrite(line.data(), 1, line.size(), out);
-  std::fflush(out);
+  write_text(out, line);
 }
 
 // The root as the user chose it: the home directory, the project or the current directory.

@@ -26,10 +26,14 @@ struct Finished {
 // so that the test fails instead of hanging.
 constexpr std::chrono::seconds kRunLimit{60};
 
+// Which output stream, if any, a child writes to /dev/full, where every write fails with "No space left on
+// device". That stream is not collected.
+enum class FullStream { none, out, err };
+
 // Starts the program with `argv0` as its own name and `args` after it, with `input` as its stdin (or, when
-// `stdin_file` is given, that file opened for reading), and collects both streams to the end.
-inline Finished run_program(const std::string& argv0, const std::vector<std::string>& args,
-                            const std::string& input = "", const char* stdin_file = nullptr) {
+// `stdin_file` is given, that file opened for reading), and collects its output streams to the end.
+inline Finished run_program_with(FullStream full, const std::string& argv0, const std::vector<std::string>& args,
+                                 const std::string& input = "", const char* stdin_file = nullptr) {
   Finished done;
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
@@ -46,8 +50,10 @@ inline Finished run_program(const std::string& argv0, const std::vector<std::str
     if (stdin_fd < 0) _exit(126);
     dup2(stdin_fd, 0);
     close(in_pipe[1]);
-    dup2(out_pipe[1], 1);
-    dup2(err_pipe[1], 2);
+    const int full_fd = full == FullStream::none ? -1 : open("/dev/full", O_WRONLY);
+    if (full != FullStream::none && full_fd < 0) _exit(126);
+    dup2(full == FullStream::out ? full_fd : out_pipe[1], 1);
+    dup2(full == FullStream::err ? full_fd : err_pipe[1], 2);
     close(out_pipe[0]);
     close(err_pipe[0]);
     exec_as(DRAVELIN_BINARY, argv0, args);
@@ -70,6 +76,11 @@ inline Finished run_program(const std::string& argv0, const std::vector<std::str
   waitpid(pid, &wait_status, 0);
   done.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   return done;
+}
+
+inline Finished run_program(const std::string& argv0, const std::vector<std::string>& args,
+                            const std::string& input = "", const char* stdin_file = nullptr) {
+  return run_program_with(FullStream::none, argv0, args, input, stdin_file);
 }
 
 }  // namespace dravelin::testing
