@@ -1,9 +1,16 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <future>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "lsp/transport/connection.h"
 #include "lsp/transport/framing.h"
 #include "lsp/transport/message.h"
 
@@ -121,6 +128,27 @@ TEST(Messages, WritesJsonRpcFirstAndOmitsAbsentParams) {
   EXPECT_EQ(message_to_json(make_error(json::Value("a"), -32601, "unhandled method `x`")),
             R"({"jsonrpc":"2.0","id":"a","error":{"code":-32601,"message":"unhandled method `x`"}})");
   EXPECT_EQ(message_to_json(Notification{"exit", json::Value()}), R"({"jsonrpc":"2.0","method":"exit"})");
+}
+
+// An editor that has sent `initialize` keeps its end open and waits for the answer. When that answer cannot be
+// written, the connection must end its input too, or the server and the editor would wait for each other forever.
+TEST(Connection, AFailedWriteEndsTheInputThoughThePeerKeepsItOpen) {
+  int input[2];
+  ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  std::unique_ptr<Connection> connection = Connection::open(input[0], full);
+  ASSERT_TRUE(connection->send(make_result(json::Value(1), json::Value())));
+
+  std::future<std::optional<Message>> received = std::async(std::launch::async, [&] { return connection->receive(); });
+  const bool ended = received.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  close(input[1]);  // lets a connection that still reads end, so that a failure does not hang the test
+  EXPECT_TRUE(ended) << "the connection went on waiting for input";
+  EXPECT_FALSE(received.get().has_value());
+  EXPECT_FALSE(connection->send(make_result(json::Value(2), json::Value())));
+  EXPECT_EQ(connection->join(), std::optional<std::string>("cannot write the output: No space left on device"));
+  close(input[0]);
+  close(full);
 }
 
 }  // namespace

@@ -67,11 +67,7 @@ class StdioConnection final : public Connection {
   std::optional<std::string> join() override {
     if (joined_) return error_;
     joined_ = true;
-    if (wake_[1] >= 0) {
-      const char byte = 0;
-      while (::write(wake_[1], &byte, 1) < 0 && errno == EINTR) {
-      }
-    }
+    wake_reader();
     reader_.join();
     outgoing_.close();
     writer_.join();
@@ -84,6 +80,14 @@ class StdioConnection final : public Connection {
   }
 
  private:
+  // Makes the reader stop at its next wait for input.
+  void wake_reader() {
+    if (wake_[1] < 0) return;
+    const char byte = 0;
+    while (::write(wake_[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+  }
+
   void record_error(std::string message) {
     std::lock_guard lock(error_mutex_);
     if (!error_) error_ = std::move(message);
@@ -158,6 +162,9 @@ class StdioConnection final : public Connection {
           if (errno == EINTR) continue;
           record_error(os_error("cannot write the output"));
           writer_gone_.store(true, std::memory_order_release);
+          // Nothing can be answered any more: reading stops too, so that the main loop ends instead of waiting
+          // for a client that waits for an answer.
+          wake_reader();
           break;
         }
         rest.remove_prefix(static_cast<size_t>(n));
