@@ -116,7 +116,8 @@ Result<Unit, std::string> serve_stdio(const ServeOptions& options) {
     return err(std::string("cannot take over stdout: ") + std::strerror(code));
   }
   auto served = serve_fds(STDIN_FILENO, protocol_out, options);
-  ::close(protocol_out);
+  // The last descriptor of the protocol's stdout: some file systems report a lost write only when it closes.
+  if (::close(protocol_out) != 0 && errno != EINTR && served.ok()) return err(std::string(std::strerror(errno)));
   return served;
 }
 
