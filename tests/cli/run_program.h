@@ -27,8 +27,8 @@ struct Finished {
 constexpr std::chrono::seconds kRunLimit{60};
 
 // Which output stream, if any, a child writes to /dev/full, where every write fails with "No space left on
-// device". That stream is not collected.
-enum class FullStream { none, out, err };
+// device", or (`closed_out`) starts with closed. That stream is not collected.
+enum class FullStream { none, out, err, closed_out };
 
 // Starts the program with `argv0` as its own name and `args` after it, with `input` as its stdin (or, when
 // `stdin_file` is given, that file opened for reading), and collects its output streams to the end.
@@ -50,10 +50,13 @@ inline Finished run_program_with(FullStream full, const std::string& argv0, cons
     if (stdin_fd < 0) _exit(126);
     dup2(stdin_fd, 0);
     close(in_pipe[1]);
-    const int full_fd = full == FullStream::none ? -1 : open("/dev/full", O_WRONLY);
-    if (full != FullStream::none && full_fd < 0) _exit(126);
+    const bool to_full = full == FullStream::out || full == FullStream::err;
+    const int full_fd = to_full ? open("/dev/full", O_WRONLY) : -1;
+    if (to_full && full_fd < 0) _exit(126);
     dup2(full == FullStream::out ? full_fd : out_pipe[1], 1);
     dup2(full == FullStream::err ? full_fd : err_pipe[1], 2);
+    if (full_fd > 2) close(full_fd);
+    if (full == FullStream::closed_out) close(1);
     close(out_pipe[0]);
     close(err_pipe[0]);
     exec_as(DRAVELIN_BINARY, argv0, args);

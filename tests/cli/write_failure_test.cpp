@@ -268,5 +268,19 @@ TEST_F(WriteFailure, ARunThatCannotAskIsCancelledAndItsRecordingEnds) {
   }
 }
 
+// A run started with stdout closed: the recording it opens must not take stdout's place, or the printed outcome
+// would land in the middle of the recording.
+TEST_F(WriteFailure, ARunStartedWithStdoutClosedKeepsItsRecordingWhole) {
+  const std::string recording = (dir_.path() / "closed.jsonl").string();
+  const Finished done =
+      run_program_with(FullStream::closed_out, "dravelin", {"run", file("{greeting}"), "--record", recording});
+  EXPECT_EQ(done.status, 0) << done.err;
+  const std::vector<json::Value> events = recorded_events(recording);
+  ASSERT_FALSE(events.empty());
+  for (const json::Value& event : events) EXPECT_TRUE(event.is_object());
+  EXPECT_EQ(member(events.back(), "event"), "end");
+  EXPECT_EQ(member(events.back(), "kind"), "done");
+}
+
 }  // namespace
 }  // namespace dravelin::cli
