@@ -20,7 +20,7 @@ void append_for_terminal(std::string& out, std::string_view text, Backslashes ba
 // `\\u001b`, never like an escape character would.
 std::string terminal_text(std::string_view text);
 
-// A line of this program's own words with outside pieces in it (a report, an error, a notice), or JSON text.
+// A line of this program's own words quoting outside text (a report, an error, a notice), or JSON text.
 // Backslashes stay: JSON has escaped its own already, and in a sentence a backslash is one more character of a
 // path or a quoted value that the reader needs to see unchanged.
 std::string terminal_line(std::string_view text);
