@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/adapter_registry.h"
+#include "cli/line_input.h"
 #include "syntax/utf8.h"
 
 extern char** environ;
@@ -30,12 +31,6 @@ constexpr milliseconds kLookInterval{10};
 constexpr size_t kReadChunk = 8192;
 
 std::string os_text(int error) { return std::system_category().message(error); }
-
-// "64 MiB" for a whole number of mebibytes, else "4096 bytes".
-std::string byte_size_text(size_t bytes) {
-  if (bytes >= (size_t{1} << 20) && bytes % (size_t{1} << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
-  return std::to_string(bytes) + " bytes";
-}
 
 // Blocks SIGPIPE for one write: a write to a pipe nobody reads then fails with EPIPE, and the SIGPIPE it
 // raised is taken back off the pending set before the old mask returns.

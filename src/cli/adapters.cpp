@@ -7,14 +7,16 @@
 
 #include "cli/adapter_hosts.h"
 #include "cli/output.h"
+#include "cli/terminal_text.h"
 
 namespace dravelin::cli {
 namespace {
 
 std::string quoted(std::string_view name) { return "`" + std::string(name) + "`"; }
 
+// The stubs' lines carry the program's values (as JSON): escaped, each stays one line.
 void print_to_stderr(std::string_view line) {
-  std::string text(line);
+  std::string text = terminal_line(line);
   text += '\n';
   write_text(stderr, text);
 }

@@ -8,6 +8,7 @@
 
 #include "cli/display_width.h"
 #include "cli/output.h"
+#include "cli/terminal_text.h"
 #include "compiler/module_sources.h"
 #include "runtime/runtime_error.h"
 #include "syntax/utf8.h"
@@ -78,7 +79,7 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
 }
 
 void write_place(std::string& out, std::string_view label, const syntax::Pos& pos) {
-  out += label;
+  append_for_terminal(out, label, Backslashes::Kept);
   out += ':';
   out += std::to_string(pos.line);
   out += ':';
@@ -184,17 +185,18 @@ void write_excerpt(std::string& out, SourceCache& sources, std::string_view labe
   const std::string_view marked =
       line->substr(bounds[start], bounds[std::min(end, n)] - bounds[start]);
 
+  // Control characters in the source are shown escaped, and the carets measure the escaped text.
   const std::string number = std::to_string(span.start.line);
   out += "  ";
   out += number;
   out += " | ";
-  out += expand_tabs(*line);
+  out += terminal_line(expand_tabs(*line));
   out += '\n';
   out += "  ";
   out.append(number.size(), ' ');
   out += " | ";
-  out.append(display_width(expand_tabs(prefix)), ' ');
-  out.append(std::max<size_t>(display_width(expand_tabs(marked)), 1), '^');
+  out.append(display_width(terminal_line(expand_tabs(prefix))), ' ');
+  out.append(std::max<size_t>(display_width(terminal_line(expand_tabs(marked))), 1), '^');
   out += '\n';
 }
 
@@ -273,15 +275,17 @@ void write_reference_lines(std::string& out, std::string_view reference, std::st
 }
 
 void write_report(std::string& out, SourceCache& sources, const Report& report) {
+  // A message may quote the source, a value of the run or what an adapter or the model service said.
+  const std::string message = terminal_line(report.message);
   write_place(out, report.label, report.span.start);
   out += ": ";
   if (report.severity == syntax::Severity::Warning) out += "warning: ";
   out += report.code;
   out += ": ";
-  out += report.message;
+  out += message;
   out += '\n';
   write_excerpt(out, sources, report.label, report.span);
-  write_reference_lines(out, error_reference_text(), report.code, report.message);
+  write_reference_lines(out, error_reference_text(), report.code, message);
 }
 
 std::string diagnostics_label(const std::filesystem::path& path) {
@@ -294,7 +298,7 @@ namespace {
 constexpr size_t kFlushChunk = 64 * 1024;
 
 void write_hidden_reports(std::string& out, std::string_view label, uint32_t line, size_t hidden) {
-  out += label;
+  append_for_terminal(out, label, Backslashes::Kept);
   out += ':';
   out += std::to_string(line);
   out += ": ";
@@ -340,7 +344,7 @@ void write_diagnostics(std::string_view label, const std::vector<syntax::Diagnos
       out += "  related: ";
       write_place(out, related_label, related.span.start);
       out += ": ";
-      out += related.message;
+      append_for_terminal(out, related.message, Backslashes::Kept);
       out += '\n';
       write_excerpt(out, sources, related_label, related.span);
     }

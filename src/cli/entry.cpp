@@ -14,6 +14,7 @@
 #include "cli/replay_command.h"
 #include "cli/run_command.h"
 #include "cli/setup.h"
+#include "cli/terminal_text.h"
 #include "lsp/server.h"
 #include "serve/serve.h"
 
@@ -50,10 +51,12 @@ int dispatch(const Cli& cli) {
 }  // namespace
 
 int error_exit(const CliError& error) {
+  // Messages quote paths, arguments and what a run, an adapter or the model service said: escaped, the error
+  // stays one line.
   std::string line = "dravelin: ";
   for (size_t i = 0; i < error.messages.size(); ++i) {
     if (i > 0) line += ": ";
-    line += error.messages[i];
+    append_for_terminal(line, error.messages[i], Backslashes::Kept);
   }
   line += "\n";
   write_text(stderr, line);

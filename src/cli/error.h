@@ -18,7 +18,8 @@ struct CliError {
   }
 };
 
-// Writes "dravelin: " and the messages joined by ": " to stderr; returns the status 1.
+// Writes "dravelin: " and the messages joined by ": " to stderr, control characters escaped so that it stays one
+// line; returns the status 1.
 int error_exit(const CliError& error);
 
 }  // namespace dravelin::cli

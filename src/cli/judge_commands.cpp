@@ -10,11 +10,13 @@
 
 #include "cli/error.h"
 #include "cli/json_args.h"
+#include "cli/line_input.h"
 #include "cli/load.h"
 #include "cli/log_line.h"
 #include "cli/output.h"
 #include "cli/run_command.h"
 #include "cli/runtime_report.h"
+#include "compiler/module_sources.h"
 #include "json/reader.h"
 #include "json/writer.h"
 #include "record/event.h"
@@ -149,40 +151,32 @@ int eval_command(const Eval& command) {
   auto judging = prepare(command.file, command.model, command.profiles, std::nullopt, nullptr);
   if (!judging.ok()) return judging.error();
 
-  const std::string cases_path = command.cases.string();
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> cases(std::fopen(cases_path.c_str(), "rbe"), &std::fclose);
-  if (!cases) return error_exit(CliError::of(std::strerror(errno)));
+  const std::string shown = compiler::display_path(command.cases);
+  auto cannot_read = [&](std::string cause) {
+    return error_exit(CliError::of(std::move(cause)).wrapped("cannot read `" + shown + "`"));
+  };
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> cases(std::fopen(command.cases.c_str(), "rbe"), &std::fclose);
+  if (!cases) return cannot_read(std::strerror(errno));
   std::setvbuf(cases.get(), nullptr, _IOFBF, 8192);
 
   EvalReport report;
+  std::string line;
   for (uint64_t number = 1;; ++number) {
-    std::string line;
-    bool ended = false;
-    for (;;) {
-      const int c = std::fgetc(cases.get());
-      if (c == EOF) {
-        if (std::ferror(cases.get())) return error_exit(CliError::of(std::strerror(errno)));
-        ended = true;
-        break;
-      }
-      if (c == '\n') break;
-      line += static_cast<char>(c);
+    auto read = read_line(cases.get(), line);
+    if (!read.ok()) return cannot_read(std::move(read).error());
+    if (*read == LineRead::End) break;
+    const std::string place = shown + ":" + std::to_string(number) + ": ";
+    if (*read == LineRead::TooLong) {
+      return error_exit(CliError::of(place + "the line is longer than " + byte_size_text(kMaxInputLineBytes)));
     }
-    if (ended && line.empty()) break;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!syntax::is_valid_utf8(line)) {
-      return error_exit(CliError::of("stream did not contain valid UTF-8"));
-    }
-    if (!trim(line).empty()) {
-      auto row = parse_eval_case(line);
-      if (!row.ok()) {
-        return error_exit(CliError::of(cases_path + ":" + std::to_string(number) + ": " + row.error()));
-      }
-      auto outcome = judge_once(*judging, command.judgment, row->state);
-      if (!outcome.ok()) return outcome.error();
-      report.add_case(number, row->expected, *outcome);
-    }
-    if (ended) break;
+    if (!syntax::is_valid_utf8(line)) return error_exit(CliError::of(place + "stream did not contain valid UTF-8"));
+    if (trim(line).empty()) continue;
+    auto row = parse_eval_case(line);
+    if (!row.ok()) return error_exit(CliError::of(place + row.error()));
+    auto outcome = judge_once(*judging, command.judgment, row->state);
+    if (!outcome.ok()) return outcome.error();
+    report.add_case(number, row->expected, *outcome);
   }
   write_text(stdout, json::to_pretty(report.to_json()) + "\n");
   return 0;

@@ -10,7 +10,8 @@ namespace dravelin::cli {
 
 // "log <level> <task> <line>:<column + 1>: <message>[ <fields>]" and a line feed, for a `log` event; nothing
 // for any other event. A redacted message shows its summary, and the fields (when there are any) show as the
-// recording writes them.
+// recording writes them. Control characters in the task, the message and the fields are escaped, and so are
+// backslashes in the message text, so one event is always one line.
 std::optional<std::string> format_log_event(const record::Event& event);
 
 // Writes `format_log_event` on stderr.

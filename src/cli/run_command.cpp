@@ -1,11 +1,9 @@
 #include "cli/run_command.h"
 
-#include <cerrno>
 #include <csignal>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 #include <variant>
 
@@ -15,6 +13,7 @@
 #include "cli/log_line.h"
 #include "cli/output.h"
 #include "cli/runtime_report.h"
+#include "cli/terminal_text.h"
 #include "json/number_format.h"
 #include "json/writer.h"
 #include "record/sink.h"
@@ -44,21 +43,35 @@ Next end_with(int status) { return Next{status, false, Resume{}}; }
 Next resume_with(Resume payload) { return Next{std::nullopt, true, std::move(payload)}; }
 Next unasked() { return Next{kFailed, false, Resume{}, true}; }
 
-Result<Next, CliError> confirm_prompt(const Pause::Confirm& confirm) {
-  std::string prompt = confirm.message + "\noptions: ";
-  for (size_t i = 0; i < confirm.options.size(); ++i) prompt += (i == 0 ? "" : ", ") + confirm.options[i];
+// The next answer; an answer that was cut off is said so on stderr.
+Result<std::string, CliError> read_answer(AnswerInput& input) {
+  AnswerInput::Answer answer = TRY(input.next());
+  if (answer.cut_off) {
+    write_text(stderr, "dravelin: the answer is longer than " + byte_size_text(input.max_bytes()) +
+                           "; no further input is read\n");
+  }
+  return std::move(answer.text);
+}
+
+Result<Next, CliError> confirm_prompt(const Pause::Confirm& confirm, AnswerInput& input) {
+  // The question and its options are the program's texts: escaped, so they cannot pose as other lines.
+  std::string prompt = terminal_text(confirm.message) + "\noptions: ";
+  for (size_t i = 0; i < confirm.options.size(); ++i) {
+    if (i > 0) prompt += ", ";
+    append_for_terminal(prompt, confirm.options[i], Backslashes::Escaped);
+  }
   if (!write_text(stderr, prompt + "\n")) return unasked();
-  const std::string line = TRY(read_answer_line(stdin));
+  const std::string line = TRY(read_answer(input));
   return resume_with(Resume{Resume::Answer{std::string(trim(line)), std::nullopt}});
 }
 
-Result<Next, CliError> budget_prompt(const Pause::Budget& budget) {
+Result<Next, CliError> budget_prompt(const Pause::Budget& budget, AnswerInput& input) {
   if (!write_text(stderr, "budget `" + std::string(budget_key_display_name(budget.key)) + "` reached " +
                               json::format_plain_decimal(budget.limit) +
                               "; enter a new limit or leave blank to stop\n")) {
     return unasked();
   }
-  const std::string line = TRY(read_answer_line(stdin));
+  const std::string line = TRY(read_answer(input));
   const std::string_view answer = trim(line);
   if (answer.empty()) return end_with(kHandedOver);
   auto limit = parse_budget_limit(answer);
@@ -68,28 +81,28 @@ Result<Next, CliError> budget_prompt(const Pause::Budget& budget) {
   return resume_with(Resume{std::move(extend)});
 }
 
-Result<Next, CliError> retry_prompt() {
+Result<Next, CliError> retry_prompt(AnswerInput& input) {
   if (!write_text(stderr, "retry? [y/N]\n")) return unasked();
-  const std::string line = TRY(read_answer_line(stdin));
+  const std::string line = TRY(read_answer(input));
   const std::string_view answer = trim(line);
   if (answer == "y" || answer == "yes") return resume_with(Resume{Resume::Retry{true}});
   return end_with(kFailed);
 }
 
-Result<Next, CliError> act_on(const Pause& outcome) {
+Result<Next, CliError> act_on(const Pause& outcome, AnswerInput& input) {
   switch (outcome.kind()) {
     case PauseKind::Confirm:
-      return confirm_prompt(std::get<Pause::Confirm>(outcome.detail));
+      return confirm_prompt(std::get<Pause::Confirm>(outcome.detail), input);
     case PauseKind::Escalate:
     case PauseKind::Stopped:
       return end_with(kHandedOver);
     case PauseKind::Waiting:
       return Next{};
     case PauseKind::Budget:
-      return budget_prompt(std::get<Pause::Budget>(outcome.detail));
+      return budget_prompt(std::get<Pause::Budget>(outcome.detail), input);
     case PauseKind::Error:
       if (!std::get<Pause::Error>(outcome.detail).retryable) return end_with(kFailed);
-      return retry_prompt();
+      return retry_prompt(input);
     case PauseKind::Done:
       break;
   }
@@ -118,6 +131,7 @@ int cut_short(run::Run& run) {
 }
 
 int drive(run::Run& run, const std::optional<std::string>& label) {
+  AnswerInput input(stdin);
   for (;;) {
     auto outcome = run.next();
     if (!outcome.ok()) {
@@ -130,7 +144,7 @@ int drive(run::Run& run, const std::optional<std::string>& label) {
     render_pause_error(label, *outcome);
     if (!write_text(stdout, pause_to_pretty(*outcome) + "\n")) return cut_short(run);
 
-    auto next = act_on(*outcome);
+    auto next = act_on(*outcome, input);
     if (!next.ok()) return error_exit(next.error());
     if (next->unasked) return cut_short(run);
     if (next->status) return *next->status;
@@ -182,17 +196,16 @@ Result<double, std::string> parse_budget_limit(std::string_view text) {
   return value;
 }
 
-Result<std::string, CliError> read_answer_line(std::FILE* stream) {
-  std::string line;
-  for (;;) {
-    const int c = std::fgetc(stream);
-    if (c == EOF) {
-      if (std::ferror(stream)) return err(CliError::of(std::strerror(errno)));
-      return line;
-    }
-    if (c == '\n') return line;
-    line += static_cast<char>(c);
+Result<AnswerInput::Answer, CliError> AnswerInput::next() {
+  Answer answer;
+  if (ended_) return answer;
+  auto read = read_line(stream_, answer.text, max_bytes_);
+  if (!read.ok()) return err(CliError::of(std::move(read).error()));
+  if (*read == LineRead::TooLong) {
+    ended_ = true;
+    answer.cut_off = true;
   }
+  return answer;
 }
 
 std::string pause_to_pretty(const record::Pause& pause) {
@@ -214,9 +227,10 @@ int run_command(const Run& command) {
   end_adapters_on_termination_signals();
   auto adapters = setup_adapters(*ir, command.bindings, command.stubs);
   if (!adapters.ok()) return error_exit(adapters.error());
-  for (const std::string& notice : adapters->notices) write_text(stderr, notice + "\n");
+  for (const std::string& notice : adapters->notices) write_text(stderr, terminal_line(notice) + "\n");
   if (command.redact && command.record) {
-    write_text(stderr, "sensitive replay companion: " + record::companion_path(command.record->string()) + "\n");
+    write_text(stderr,
+               terminal_line("sensitive replay companion: " + record::companion_path(command.record->string())) + "\n");
   }
 
   const std::optional<std::string> label = runtime_source_label(*ir, source_label(command.file));

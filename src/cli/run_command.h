@@ -10,6 +10,7 @@
 #include "base/result.h"
 #include "cli/command.h"
 #include "cli/error.h"
+#include "cli/line_input.h"
 #include "record/pause.h"
 #include "record/usage.h"
 
@@ -30,9 +31,28 @@ std::string_view budget_key_display_name(record::BudgetKey key);
 // number that a recording can hold.
 Result<double, std::string> parse_budget_limit(std::string_view text);
 
-// One line of `stream` without its line end; end of input reads as an empty line. The error is the operating
-// system's text.
-Result<std::string, CliError> read_answer_line(std::FILE* stream);
+// The answers typed at the prompts, a line each, without the line end; end of input reads as an empty answer.
+// An answer longer than the limit ends the input there, as if stdin had closed: the rest of a line that may
+// never end cannot be skipped, so it and every later answer read as empty.
+class AnswerInput {
+ public:
+  struct Answer {
+    std::string text;
+    bool cut_off = false;  // this answer was too long and ended the input
+  };
+
+  explicit AnswerInput(std::FILE* stream, size_t max_bytes = kMaxInputLineBytes)
+      : stream_(stream), max_bytes_(max_bytes) {}
+
+  // The error is the operating system's text.
+  Result<Answer, CliError> next();
+  size_t max_bytes() const { return max_bytes_; }
+
+ private:
+  std::FILE* stream_;
+  size_t max_bytes_;
+  bool ended_ = false;
+};
 
 // The text without white space at either end.
 std::string_view trim(std::string_view text);

@@ -75,16 +75,8 @@ std::string display_path(const fs::path& path) {
       i += c.length;
       continue;
     }
-    // One replacement for the longest prefix of a well-formed sequence, as the usual lossy conversion does:
-    // a truncated three-byte sequence becomes a single U+FFFD, not one per byte.
     syntax::append_utf8(out, syntax::kReplacementChar);
-    const syntax::Utf8Lead lead = syntax::utf8_lead(static_cast<unsigned char>(bytes[i]));
-    size_t j = i + 1;
-    for (size_t k = 0; k < lead.need && j < bytes.size(); ++k, ++j) {
-      const auto b = static_cast<unsigned char>(bytes[j]);
-      if (k == 0 ? (b < lead.lo || b > lead.hi) : (b & 0xC0) != 0x80) break;
-    }
-    i = j;
+    i += syntax::malformed_length(bytes, i);
   }
   return out;
 }

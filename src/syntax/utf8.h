@@ -81,6 +81,19 @@ inline void append_utf8(std::string& out, char32_t c) {
   }
 }
 
+// How many bytes from `offset`, where a malformed sequence starts, one U+FFFD stands for: the longest prefix of a
+// well-formed sequence there (at least the one byte), as the usual lossy conversion counts it, so that a
+// truncated three-byte sequence shows as one replacement, not one per byte.
+inline size_t malformed_length(std::string_view text, size_t offset) {
+  const Utf8Lead lead = utf8_lead(static_cast<unsigned char>(text[offset]));
+  size_t end = offset + 1;
+  for (uint32_t k = 0; k < lead.need && end < text.size(); ++k, ++end) {
+    const auto b = static_cast<unsigned char>(text[end]);
+    if (k == 0 ? (b < lead.lo || b > lead.hi) : (b & 0xC0) != 0x80) break;
+  }
+  return end - offset;
+}
+
 // `text` with every byte that does not begin a well-formed sequence replaced by U+FFFD, as messages show a
 // file name or other bytes that need not be UTF-8.
 inline std::string to_valid_utf8(std::string_view text) {

@@ -49,6 +49,7 @@ std::map<std::string, std::string> test_files() {
       {"long.zem", std::string(999, '\n') + "x = 1\n"},
       {"crlf.zem", "a = 1\r\r\nb = 2\r\n"},
       {"other.zem", "use \"./flow\"\n"},
+      {"control.zem", "x = \"\x1b[31m\" + y\n"},
   };
 }
 
@@ -112,6 +113,13 @@ TEST(Excerpt, CaretPlacement) {
       {"carriage returns are dropped from the line", "crlf.zem", span(1, 0, 1, 10),
        "  1 | a = 1\n"
        "    | ^^^^^\n"},
+      {"a control character shows escaped, and the carets after it move along", "control.zem",
+       span(1, 14, 1, 15),
+       "  1 | x = \"\\u001b[31m\" + y\n"
+       "    |                    ^\n"},
+      {"a marked control character gets a caret per column of its escape", "control.zem", span(1, 5, 1, 6),
+       "  1 | x = \"\\u001b[31m\" + y\n"
+       "    |      ^^^^^^\n"},
       {"no position", "flow.zem", span(0, 0, 0, 0), "  | source location unavailable\n"},
       {"line 0 with a column", "flow.zem", span(0, 5, 0, 9), "  | source location unavailable\n"},
       {"a linked program", "<source unavailable>", span(3, 0, 3, 2),
@@ -306,6 +314,16 @@ TEST(Report, FullText) {
        "  1 | use \"./flow\"\n"
        "    |     ^^^^^^^^\n"
        "  related: std:0:0: through the prelude\n"
+       "  | source location unavailable\n"},
+      {"a message and file names from outside show their control characters escaped",
+       {{DiagnosticCode::UnboundedLoop, Severity::Error, "`lo\x1b[2Jop` needs\na bound", Span{}, "a\nb.zem",
+         {{"and\rhere", Span{}, std::nullopt}}}},
+       "a\\nb.zem:0:0: unbounded_loop: `lo\\u001b[2Jop` needs\\na bound\n"
+       "  | source location unavailable\n"
+       "  cause: A `loop` or `until` has no `max`.\n"
+       "  help: Add an explicit positive `max` appropriate to the operation.\n"
+       "  docs: https://dravelin.dev/docs/error-reference#unbounded_loop\n"
+       "  related: a\\nb.zem:0:0: and\\rhere\n"
        "  | source location unavailable\n"},
       {"a code whose cause cell holds quotes and backticks",
        {{DiagnosticCode::LogLevel, Severity::Error, "`log` needs a level", span(1, 0, 1, 3),

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -235,20 +236,36 @@ TEST_F(JudgeCommands, EvalOfNoCasesReportsNothing) {
   EXPECT_EQ(done.out, "{\n  \"misses\": [],\n  \"questions\": {}\n}\n");
 }
 
-TEST_F(JudgeCommands, EvalErrorsNameTheLineOrTheSystemError) {
-  const Finished bad_row = eval(R"({"state": {"ticket": {"body": "a"}}, "expected": {}})"
-                                "\n\n"
-                                R"({"state": {"ticket": {"body": "a"}}})"
-                                "\n");
-  EXPECT_EQ(bad_row.status, 1);
-  EXPECT_EQ(bad_row.out, "");
-  EXPECT_EQ(bad_row.err, "dravelin: " + (dir_.path() / "cases.jsonl").string() + ":3: missing field `expected`\n");
-
-  const Finished no_file = run_program(
-      "dravelin", {"eval", program_, "triage", "--cases", (dir_.path() / "absent.jsonl").string(), "--profiles",
-                   profiles_});
-  EXPECT_EQ(no_file.status, 1);
-  EXPECT_EQ(no_file.err, "dravelin: No such file or directory\n");
+TEST_F(JudgeCommands, EvalErrorsNameTheFileAndTheLine) {
+  const std::string cases = (dir_.path() / "cases.jsonl").string();
+  const std::string row = R"({"state": {"ticket": {"body": "a"}}, "expected": {}})";
+  struct Case {
+    const char* what;
+    std::optional<std::string> text;  // the cases file; none: `path` is given as it is
+    std::string path;
+    std::string err;
+  };
+  const Case table[] = {
+      {"a row that is not a case", row + "\n\n" + R"({"state": {"ticket": {"body": "a"}}})" + "\n", cases,
+       "dravelin: " + cases + ":3: missing field `expected`\n"},
+      {"no such file", std::nullopt, (dir_.path() / "absent.jsonl").string(),
+       "dravelin: cannot read `" + (dir_.path() / "absent.jsonl").string() + "`: No such file or directory\n"},
+      {"a directory", std::nullopt, dir_.path().string(),
+       "dravelin: cannot read `" + dir_.path().string() + "`: Is a directory\n"},
+      {"a line that is not UTF-8", row + "\n\xff\n", cases,
+       "dravelin: " + cases + ":2: stream did not contain valid UTF-8\n"},
+      // Refused once 64 MiB are read: neither the memory nor the time of the rest is spent.
+      {"a line that never ends", "\n" + std::string(size_t{65} << 20, ' '), cases,
+       "dravelin: " + cases + ":2: the line is longer than 64 MiB\n"},
+  };
+  for (const Case& c : table) {
+    if (c.text) dir_.write("cases.jsonl", *c.text);
+    const Finished done =
+        run_program("dravelin", {"eval", program_, "triage", "--cases", c.path, "--profiles", profiles_});
+    EXPECT_EQ(done.status, 1) << c.what;
+    EXPECT_EQ(done.out, "") << c.what;
+    EXPECT_EQ(done.err, c.err) << c.what;
+  }
 
   const Finished failing_case = eval(R"({"state": {}, "expected": {}})"
                                      "\n");

@@ -16,6 +16,7 @@
 #include "cli/printed_outcomes.h"
 #include "cli/run_program.h"
 #include "json/reader.h"
+#include "json/writer.h"
 #include "support/zem_server.h"
 
 namespace dravelin::cli {
@@ -66,6 +67,34 @@ out ok
 task main:
   s = "x"
   ok = s feels "fine"
+)";
+
+// A text that a program could use to colour the terminal and print a line that looks like one of its own, with
+// DEL, a C1 control and a backslash that spells an escape. As the terminal shows it, escaped, it reads exactly
+// as its own JSON string does.
+constexpr const char* kForged = R"(a\u001b[31mRED\nlog info main 1:1: forged\u007f\u0085\\u001b)";
+
+constexpr const char* kShowsProgramText = R"(program shows
+in msg: text
+out answer
+needs boss: person
+needs pen: llm
+
+task main:
+  log info "{msg}" {m: msg}
+  a = boss.ask(msg, options: [msg, "ok"])
+  t = pen.write msg
+  answer = a.answer
+)";
+
+constexpr const char* kAsksTwice = R"(program asks
+out answers
+needs boss: person
+
+task main:
+  a = boss.ask("first?")
+  b = boss.ask("second?")
+  answers = [a.answer, b.answer]
 )";
 
 std::string read_file(const std::string& path) {
@@ -166,6 +195,49 @@ TEST_F(RunCommand, EscalationsAndStopsHandTheRunOver) {
     EXPECT_EQ(outcomes(done.out).size(), 1u) << body;
     EXPECT_EQ(done.err, "") << body;
   }
+}
+
+TEST_F(RunCommand, ProgramTextIsShownEscapedOneLineEach) {
+  const std::string forged = kForged;
+  const Finished done = run(kShowsProgramText, {"--input", "{\"msg\": \"" + forged + "\"}", "--stub", "boss", "--stub", "pen"},
+                            "ok\n");
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(done.err,
+            "[stub] `boss` is using the built-in Person demonstration adapter\n"
+            "[stub] `pen` is using the built-in Llm demonstration adapter\n"
+            "log info main 8:3: " + forged + " {\"m\":\"" + forged + "\"}\n" +
+            forged + "\noptions: " + forged + ", ok\n"
+            "[stub:pen] write {\"positional\":[\"" + forged + "\"]}\n");
+  // The outcomes on stdout are JSON, escaped by the JSON writer: the question reads back unchanged.
+  const std::vector<json::Value> printed = outcomes(done.out);
+  ASSERT_EQ(printed.size(), 2u);
+  const json::Value* message = printed[0].as_object().find("message");
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(message->as_string(), "a\x1b[31mRED\nlog info main 1:1: forged\x7f\xc2\x85\\u001b");
+}
+
+TEST_F(RunCommand, AnAdaptersErrorMessageIsReportedEscaped) {
+  const Finished done = run("program p\nneeds files: tool\n\ntask main:\n  x = files.list \"a\"\n",
+                            {"--bind", R"(files=read l; printf '%s\n' '{"error":{"message":"bad\u001b[31m\nforged"}}'; cat >/dev/null)"});
+  EXPECT_EQ(done.status, 1) << done.err;
+  EXPECT_EQ(done.err.rfind(path("program.zem") + ":5:2: adapter_error: bad\\u001b[31m\\nforged\n", 0), 0u) << done.err;
+  EXPECT_EQ(done.err.find('\x1b'), std::string::npos) << done.err;
+}
+
+TEST_F(RunCommand, AnOverlongAnswerEndsTheInputAsIfStdinHadClosed) {
+  // 65 MiB in one line, and a line after it that must never be read as the next answer.
+  const std::string answers = dir_.write("answers.txt", std::string(size_t{65} << 20, 'y') + "\nyes\n");
+  const Finished done =
+      run_program("dravelin", {"run", dir_.write("program.zem", kAsksTwice), "--stub", "boss"}, "", answers.c_str());
+  ASSERT_EQ(done.status, 0) << done.err.substr(0, 2000);
+  EXPECT_EQ(done.err,
+            "[stub] `boss` is using the built-in Person demonstration adapter\n"
+            "first?\noptions: yes, no\n"
+            "dravelin: the answer is longer than 64 MiB; no further input is read\n"
+            "second?\noptions: yes, no\n");
+  const std::vector<json::Value> printed = outcomes(done.out);
+  ASSERT_EQ(printed.size(), 3u);
+  EXPECT_EQ(json::to_compact(*printed[2].as_object().find("outputs")), R"({"answers":["",""]})");
 }
 
 struct BudgetAnswer {
@@ -288,6 +360,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "dravelin: `mail` is not a declared capability\n"},
         StartFailure{"bind_without_a_command", kGreeting, {"--bind", "mail"}, "",
                      "dravelin: --bind must be NAME=COMMAND, got `mail`\n"},
+        StartFailure{"bind_value_with_a_line_break", kGreeting, {"--bind", "mail\ndravelin: forged"}, "",
+                     "dravelin: --bind must be NAME=COMMAND, got `mail\\ndravelin: forged`\n"},
         StartFailure{"compile_error", "program p\n\ntask main:\n  loop:\n    x = 1\n", {}, "unbounded_loop",
                      "dravelin: compile failed\n"}),
     [](const ::testing::TestParamInfo<StartFailure>& info) { return info.param.name; });

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/json_args.h"
 #include "cli/log_line.h"
@@ -98,15 +99,28 @@ TEST(BudgetLimit, TakesFiniteDecimalNumbersOnly) {
   }
 }
 
-TEST(AnswerLine, EndOfInputIsAnEmptyLine) {
+std::vector<std::string> answers_of(const char* typed, size_t max_bytes, size_t count) {
   std::FILE* in = std::tmpfile();
-  ASSERT_NE(in, nullptr);
-  std::fputs("  yes \nlast", in);
+  EXPECT_NE(in, nullptr);
+  if (in == nullptr) return {};
+  std::fputs(typed, in);
   std::rewind(in);
-  EXPECT_EQ(*read_answer_line(in), "  yes ");
-  EXPECT_EQ(*read_answer_line(in), "last");
-  EXPECT_EQ(*read_answer_line(in), "");
+  AnswerInput input(in, max_bytes);
+  std::vector<std::string> answers;
+  for (size_t i = 0; i < count; ++i) {
+    auto answer = input.next();
+    if (!answer.ok()) break;
+    answers.push_back(answer->cut_off ? "<cut off>" : answer->text);
+  }
   std::fclose(in);
+  return answers;
+}
+
+TEST(AnswerLine, EndOfInputIsAnEmptyLine) {
+  using Answers = std::vector<std::string>;
+  EXPECT_EQ(answers_of("  yes \nlast", 64, 3), (Answers{"  yes ", "last", ""}));
+  // An overlong answer ends the input: what follows it, in the same line or after it, is never read.
+  EXPECT_EQ(answers_of("ok\ntoo long\nyes\n", 4, 4), (Answers{"ok", "<cut off>", "", ""}));
   EXPECT_EQ(trim("  yes \r\n"), "yes");
   EXPECT_EQ(trim(" \t "), "");
 }
@@ -136,6 +150,17 @@ TEST(LogLine, ShowsPlaceMessageAndFieldsAsRecorded) {
             "log info main 14:5: {\"redacted\":{\"hash\":\"ab12\",\"tokens\":3}} "
             "{\"x\":{\"redacted\":{\"hash\":\"cd34\",\"tokens\":1}}}\n");
   EXPECT_FALSE(format_log_event(record::Event{record::Event::Abort{"aborted by host"}}));
+}
+
+TEST(LogLine, ProgramTextCannotColourTheTerminalOrForgeALine) {
+  using Field = record::Recorded<runtime::Value>;
+  const std::string forged = "a\x1b[31mRED\nlog info main 1:1: forged\x7f\xc2\x85\\u001b";
+  record::Event event = log_event(record::Recorded<std::string>::full(forged),
+                                  {{"m", Field::full(runtime::Value::text(forged))}});
+  std::get<record::Event::Log>(event.data).task = "ma\rin";  // a recording may say anything
+  EXPECT_EQ(format_log_event(event),
+            "log info ma\\rin 14:5: a\\u001b[31mRED\\nlog info main 1:1: forged\\u007f\\u0085\\\\u001b "
+            "{\"m\":\"a\\u001b[31mRED\\nlog info main 1:1: forged\\u007f\\u0085\\\\u001b\"}\n");
 }
 
 TEST(Outcome, PrettyJsonKeepsTheDeclaredKeyOrder) {
