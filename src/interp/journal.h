@@ -55,6 +55,9 @@ struct Journal {
   std::optional<uint64_t> surfaced_until;   // the furthest pause event at which the run has stopped so far
   uint64_t next_seq = 0;                    // the seq of the next pushed event
   uint64_t byte_offset = 0;                 // bytes of the pushed events' lines, each with its line feed
+  // Where each event's line starts, beside `events`: a cut takes the numbering back to the first event it
+  // drops.
+  std::vector<uint64_t> line_offsets;
   uint64_t request_counter = 0;             // model-service requests of the current execution
   zem::Xoshiro256StarStar::State random{};  // the run's xoshiro256** state, seeded at set-up
   // Every pushed event with its stamp, in push order, until a host takes them.
@@ -105,6 +108,14 @@ Result<uint64_t, RuntimeError> push(RunState& run, record::Event event);
 // Cuts the journal at `at` (the events from there on are dropped) and ends a strict replay, once the next
 // push has been accepted by the recording. Used for a run that fails with `replay_diverged`.
 void cut_before_next_push(RunState& run, uint64_t at);
+
+// Drops the events from `at` on at once (a provisional cut included). The next event takes the place of the
+// first one dropped: its seq and byte offset, so that the run's events stay numbered without a gap. A run
+// that writes a recording keeps the file's numbering instead, since the file keeps its lines.
+void drop_events_from(RunState& run, uint64_t at);
+
+// The byte offset at which the next pushed event's line will start.
+uint64_t next_line_offset(const RunState& run);
 
 // Whether the host has cancelled the run: a recorded cancellation at the cursor, or the run's abort flag
 // (taken once) where the run is live or replaying.

@@ -81,7 +81,7 @@ Result<PausePassage, RuntimeError> pause(RunState& run, record::Pause raised) {
   const Span span = raised.common.source;
 
   if (j.live()) {
-    raised.common.recording_offset = run.recorder ? run.recorder->offset() : j.byte_offset;
+    raised.common.recording_offset = next_line_offset(run);
     const bool resumable = !raised.ends_run();
     TRY(push(run, Event{Event::Pause{raised.kind(), raised}}));
     const uint64_t index = j.events.size() - 1;

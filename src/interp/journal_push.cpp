@@ -1,5 +1,6 @@
 // The journal's own bookkeeping: pushing events, the provisional cut, host cancellation, recorded failures,
 // the matching of events that are not effects, and recorded resumes.
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -23,23 +24,22 @@ Result<uint64_t, RuntimeError> push(RunState& run, Event event) {
   std::string ts = record::format_timestamp_ms(run.now_ms());
   const record::ExecutionMetadata* metadata = event.kind() == record::EventKind::Start ? &run.metadata : nullptr;
 
-  uint64_t offset = j.byte_offset;
+  std::optional<uint64_t> written;
   if (run.recorder) {
     // A refused line leaves everything as it was, a provisional cut included.
-    auto written = run.recorder->record(event);
-    if (!written.ok()) return err(std::move(written).error());
-    offset = *written;
+    auto recorded = run.recorder->record(event);
+    if (!recorded.ok()) return err(std::move(recorded).error());
+    written = *recorded;
   }
-  if (j.cut_at) {
-    j.events.erase(j.events.begin() + static_cast<std::ptrdiff_t>(*j.cut_at), j.events.end());
-    j.cut_at.reset();
-  }
+  if (j.cut_at) drop_events_from(run, *j.cut_at);
+  const uint64_t offset = written ? *written : j.byte_offset;
 
   const uint64_t seq = j.next_seq++;
   // The line's length is counted whether or not a recording is kept, so that offsets mean the same either way.
   std::string line;
   line.reserve(128);
   record::write_recorded_line(line, ts, run.run_id, seq, metadata, event);
+  j.line_offsets.push_back(j.byte_offset);
   j.byte_offset += line.size() + 1;
 
   record::RecordedEvent stamped{std::move(ts), run.run_id, seq, std::nullopt, event};
@@ -55,6 +55,25 @@ void cut_before_next_push(RunState& run, uint64_t at) {
   Journal& j = run.journal;
   if (at < j.end()) j.cut_at = at;
   j.replaying = false;
+}
+
+void drop_events_from(RunState& run, uint64_t at) {
+  Journal& j = run.journal;
+  j.cut_at.reset();
+  if (at >= j.events.size()) return;
+  j.events.erase(j.events.begin() + static_cast<std::ptrdiff_t>(at), j.events.end());
+  if (!run.recorder) {
+    j.next_seq = at;
+    if (at < j.line_offsets.size()) j.byte_offset = j.line_offsets[at];
+  }
+  if (at < j.line_offsets.size()) j.line_offsets.resize(at);
+}
+
+uint64_t next_line_offset(const RunState& run) {
+  if (run.recorder) return run.recorder->offset();
+  const Journal& j = run.journal;
+  if (j.cut_at && *j.cut_at < j.events.size() && *j.cut_at < j.line_offsets.size()) return j.line_offsets[*j.cut_at];
+  return j.byte_offset;
 }
 
 Result<bool, RuntimeError> check_abort(RunState& run, const Span& span) {
@@ -122,13 +141,14 @@ Result<Unit, RuntimeError> record_resume(RunState& run, record::Resume payload) 
     break;
   }
   const bool was_replaying = j.replaying;
-  const uint64_t seq = j.next_seq;
+  // Every push the recording accepts is stamped; the seq cannot tell, as a cut takes it back.
+  const size_t stamped = j.stamped.size();
   j.replaying = false;
   auto pushed = push(run, std::move(resume));
   if (!pushed.ok()) {
     // Refused by the recording: the run stays as it was, recorded resume and replay included. (An event sink
     // that fails after the push leaves the resume in the journal, where the next attempt finds it.)
-    if (j.next_seq == seq) {
+    if (j.stamped.size() == stamped) {
       j.cut_at.reset();
       j.replaying = was_replaying;
     }

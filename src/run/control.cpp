@@ -17,12 +17,6 @@ using record::Pause;
 using record::PauseKind;
 using record::Resume;
 
-// Discards the journal's events from `at` on.
-void drop_from(interp::Journal& journal, uint64_t at) {
-  journal.cut_at.reset();
-  if (at < journal.events.size()) journal.events.erase(journal.events.begin() + static_cast<std::ptrdiff_t>(at), journal.events.end());
-}
-
 // Where a message injected at the run's pause belongs: after the pause, the clock reading taken right after
 // it and the messages injected there before, which is where a re-execution skips injected messages.
 uint64_t injection_point(const interp::Journal& journal) {
@@ -147,7 +141,7 @@ Result<Unit, ResumeError> Run::abort() {
       return Unit{};
     case RunStatus::Idle:
       // Never executed: the cursor is at the start, so a replay loses its whole recording and goes live.
-      drop_from(journal, journal.cursor);
+      interp::journal::drop_events_from(*state_, journal.cursor);
       journal.replaying = false;
       break;
     case RunStatus::Paused:
@@ -158,7 +152,7 @@ Result<Unit, ResumeError> Run::abort() {
           const auto* draw = std::get_if<record::Event::Draw>(&journal.events[keep].data);
           if (draw != nullptr && draw->kind == record::DrawKind::Now) ++keep;
         }
-        drop_from(journal, keep);
+        interp::journal::drop_events_from(*state_, keep);
         journal.replaying = false;
       }
       break;

@@ -46,9 +46,13 @@ Result<ReplaySetup, RuntimeError> read_replay(const record::RunOptions& options,
   record::RecordingReader reader(path);
   std::optional<record::RecordedEvent> first_line;
   std::vector<record::Event> events;
+  std::vector<uint64_t> line_offsets;
   std::map<uint64_t, record::Event> summarised_logs;
   std::optional<std::string> fault;
-  while (auto next = TRY(record::load_recording(reader))) {
+  for (;;) {
+    const uint64_t line_start = reader.bytes_read();
+    auto next = TRY(record::load_recording(reader));
+    if (!next) break;
     record::RecordedEvent& line = *next;
     const uint64_t i = events.size();
     if (!fault) fault = misplaced(line, i, i == 0 ? line : *first_line);
@@ -57,6 +61,7 @@ Result<ReplaySetup, RuntimeError> read_replay(const record::RunOptions& options,
     }
     if (i == 0) first_line = line;
     events.push_back(std::move(line.event));
+    line_offsets.push_back(line_start);
   }
   if (!first_line) return err(diverged("the recording has no leading start event"));
   if (fault) return err(diverged(std::move(*fault)));
@@ -106,6 +111,7 @@ Result<ReplaySetup, RuntimeError> read_replay(const record::RunOptions& options,
   TRY(record::complete_from_companion(path, first.run_id, first.metadata, events,
                                       *setup.profile.tokenizer.tokenizer()));
   setup.events = std::move(events);
+  setup.line_offsets = std::move(line_offsets);
   setup.summarised_logs = std::move(summarised_logs);
   return setup;
 }

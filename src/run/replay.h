@@ -31,6 +31,7 @@ struct ReplaySetup {
   // The log events whose payloads the recording holds as summaries, by position, as the file has them.
   std::map<uint64_t, record::Event> summarised_logs;
   uint64_t bytes = 0;  // the size of the recording: where a line written after it would start
+  std::vector<uint64_t> line_offsets;  // where each event's line starts
 };
 
 // Reads and checks the recording that `options.replay` names. `program` and `task` are the caller's (an empty

@@ -145,6 +145,7 @@ Result<Run, RuntimeError> Run::create(ir::Ir program, std::string task, record::
     journal.replaying = true;
     journal.next_seq = recorded_count;
     journal.byte_offset = replay->bytes;
+    journal.line_offsets = std::move(replay->line_offsets);
     summarised_logs = std::move(replay->summarised_logs);
     // The profile came from a file: once the replay goes live, the key goes only to the endpoint of the profile
     // that this machine resolves for the recorded model, never to an endpoint the recording names.

@@ -301,6 +301,16 @@ TEST_P(TamperedRecording, IsRefusedWithItsMessage) {
     const std::string error_outcome = "{\n  \"kind\": \"error\",\n";
     EXPECT_EQ(replayed.out.compare(last, error_outcome.size(), error_outcome), 0) << replayed.out;
     EXPECT_NE(replayed.out.find("\"code\": \"replay_diverged\""), std::string::npos) << replayed.out;
+
+    // The replay is cut where it diverged, so the error's line would start where the event it met starts.
+    const size_t event = replayed.out.find(" at event ", last);
+    ASSERT_NE(event, std::string::npos) << replayed.out;
+    const size_t index = std::stoul(replayed.out.substr(event + 10));
+    ASSERT_LE(index, lines.size());
+    size_t offset = 0;
+    for (size_t i = 0; i < index; ++i) offset += lines[i].size() + 1;
+    EXPECT_NE(replayed.out.find("\"recording_offset\": " + std::to_string(offset) + ",", last), std::string::npos)
+        << "line " << index << " starts at " << offset << ":\n" << replayed.out.substr(last);
   }
 }
 

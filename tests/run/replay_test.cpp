@@ -7,13 +7,16 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "json/reader.h"
 #include "json/writer.h"
 #include "record/event.h"
+#include "record/recorded_event.h"
 #include "run/run.h"
 #include "run/run_test_support.h"
 #include "support/zem_server.h"
@@ -102,6 +105,21 @@ std::string read_file(const fs::path& path) {
 void write_file(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+// The index of the first line holding `needle`, or the number of lines.
+size_t first_line_with(const std::vector<std::string>& lines, std::string_view needle) {
+  size_t i = 0;
+  while (i < lines.size() && lines[i].find(needle) == std::string::npos) ++i;
+  return i;
 }
 
 class Replays : public ::testing::Test {
@@ -253,6 +271,121 @@ TEST_F(Replays, AReplayThatGoesLiveUsesTheLocallyResolvedEndpoint) {
   const std::vector<json::Value> asked = (*local_server)->requests();
   ASSERT_EQ(asked.size(), 2u);
   EXPECT_NE(json::to_compact(asked[0]).find("k-123"), std::string::npos) << json::to_compact(asked[0]);
+}
+
+// A replay cut short by its host: by a resume that differs from the recorded one, or by an abort at the recorded
+// pause or before anything ran. What the run records afterwards follows the events it kept: numbered on from the
+// cut without a gap, its pauses' offsets those of a recording of exactly these events, and that recording
+// replays to the same end.
+TEST_F(Replays, ACutReplayGoesOnFromTheCutAndItsEventsReplayAgain) {
+  const fs::path path = record("counted.jsonl", kBudget, {{"s", runtime::Value::text("x")}});
+  const std::vector<std::string> lines = lines_of(read_file(path));
+  enum class Cut { OtherResume, AbortAtPause, AbortBeforeStart };
+  const struct Case {
+    const char* name;
+    Cut cut;
+    size_t kept;  // the recorded events the run keeps
+    PauseKind ends;
+  } cases[] = {
+      {"other_resume", Cut::OtherResume, first_line_with(lines, "\"event\":\"resume\""), PauseKind::Done},
+      // The clock reading taken right after the pause stays with it.
+      {"abort_at_pause", Cut::AbortAtPause, first_line_with(lines, "\"event\":\"pause\"") + 2, PauseKind::Stopped},
+      {"abort_before_start", Cut::AbortBeforeStart, 0, PauseKind::Stopped},
+  };
+  ASSERT_LT(cases[0].kept, lines.size());
+  ASSERT_LT(cases[1].kept, lines.size());
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto run = replay(path);
+    ASSERT_TRUE(run.ok()) << run.error();
+    run->set_service_factory([this](const zem::Profile&) -> Result<std::unique_ptr<zem::ZemService>,
+                                                                   runtime::RuntimeError> {
+      return std::unique_ptr<zem::ZemService>(std::make_unique<FixedService>(&asked_));
+    });
+    if (c.cut != Cut::AbortBeforeStart) {
+      auto budget = run->next();
+      ASSERT_TRUE(budget.ok()) << budget.error().text();
+      ASSERT_EQ(budget->kind(), PauseKind::Budget);
+    }
+    if (c.cut == Cut::OtherResume) {
+      Resume::Extend more;
+      more.extend.emplace(record::BudgetKey::Calls, 5.0);
+      ASSERT_TRUE(run->resume(Resume{more}).ok());
+      ASSERT_TRUE(run->next().ok());
+    } else {
+      ASSERT_TRUE(run->abort().ok());
+    }
+    ASSERT_TRUE(run->last_pause().has_value());
+    EXPECT_EQ(run->last_pause()->kind(), c.ends);
+
+    const std::vector<record::RecordedEvent> added = run->take_queued();
+    ASSERT_FALSE(added.empty());
+    EXPECT_EQ(run->state().journal.events.size(), c.kept + added.size());
+    std::string text;
+    for (size_t i = 0; i < c.kept; ++i) text += lines[i] + "\n";
+    for (size_t i = 0; i < added.size(); ++i) {
+      const record::RecordedEvent& line = added[i];
+      EXPECT_EQ(line.seq, c.kept + i);
+      if (const auto* pause = std::get_if<record::Event::Pause>(&line.event.data)) {
+        EXPECT_EQ(pause->payload.common.recording_offset, text.size()) << "where the pause's line starts";
+      }
+      record::write_recorded_line(text, line.ts, line.run_id, line.seq, line.metadata ? &*line.metadata : nullptr,
+                                  line.event);
+      text += "\n";
+    }
+
+    const fs::path again = dir_.path() / (std::string(c.name) + ".jsonl");
+    write_file(again, text);
+    auto replayed = replay(again);
+    ASSERT_TRUE(replayed.ok()) << replayed.error();
+    std::optional<record::Pause> outcome;
+    for (int step = 0; step < 5 && !(outcome && outcome->ends_run()); ++step) {
+      auto next = replayed->next();
+      ASSERT_TRUE(next.ok()) << next.error().text();
+      outcome = *next;
+    }
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->kind(), c.ends);
+    EXPECT_TRUE(replayed->take_queued().empty()) << "every event was served from the recording";
+  }
+}
+
+// A recording that ends with the resume of its pause, resumed otherwise while the host's event sink fails: the
+// new resume stands in the journal all the same, so the next execution goes live past it instead of treating
+// it as part of the recording.
+TEST_F(Replays, AResumeThatReplacesTheLastRecordedEventGoesLiveEvenWhenTheSinkFailed) {
+  const fs::path path = record("counted.jsonl", kBudget, {{"s", runtime::Value::text("x")}});
+  std::vector<std::string> lines = lines_of(read_file(path));
+  lines.resize(first_line_with(lines, "\"event\":\"resume\"") + 1);
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  const fs::path cut = dir_.path() / "ends_at_resume.jsonl";
+  write_file(cut, text);
+
+  auto run = replay(cut);
+  ASSERT_TRUE(run.ok()) << run.error();
+  run->set_service_factory([this](const zem::Profile&) -> Result<std::unique_ptr<zem::ZemService>,
+                                                                 runtime::RuntimeError> {
+    return std::unique_ptr<zem::ZemService>(std::make_unique<FixedService>(&asked_));
+  });
+  auto budget = run->next();
+  ASSERT_TRUE(budget.ok()) << budget.error().text();
+  ASSERT_EQ(budget->kind(), PauseKind::Budget);
+  run->set_event_sink([](const record::RecordedEvent&) -> Result<Unit, runtime::RuntimeError> {
+    return err(runtime::make_runtime_error(RuntimeErrorCode::AdapterError, "the host went away"));
+  });
+  Resume::Extend more;
+  more.extend.emplace(record::BudgetKey::Calls, 5.0);
+  auto refused = run->resume(Resume{more});
+  ASSERT_FALSE(refused.ok());
+  EXPECT_FALSE(run->state().journal.replaying);
+  EXPECT_EQ(run->state().journal.events.size(), lines.size());
+
+  run->set_event_sink(nullptr);
+  auto done = run->next();
+  ASSERT_TRUE(done.ok()) << done.error().text();
+  EXPECT_EQ(done->kind(), PauseKind::Done);
 }
 
 // Every leaf of the recorded program, changed one at a time: the replay may diverge or fail, but never crash.

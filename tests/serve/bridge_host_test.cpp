@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -123,23 +124,50 @@ TEST_F(HostRoundTrip, EndOfInputWhileWaitingFailsTheCall) {
   EXPECT_EQ(value.error().message, "the host closed stdin during a capability call");
 }
 
-TEST_F(HostRoundTrip, KeepsOtherRequestsForTheServerLoopInTheirOrder) {
-  const std::string load = R"({"jsonrpc":"2.0","id":"l","method":"program.load","params":{"source":"x"}})";
-  const std::string other_abort = R"({"jsonrpc":"2.0","id":4,"method":"run.abort","params":{"run_id":"run_2"}})";
-  pipes_.send({"  " + load + "  ", other_abort, reply(R"({"result":true})")});
+// Whatever is not a reply waits for the server loop, which answers it as it would when idle; replies to other
+// requests are dropped.
+TEST_F(HostRoundTrip, KeepsEveryLineThatIsNoReplyForTheServerLoopInItsOrder) {
+  const std::vector<std::string> kept = {
+      R"({"jsonrpc":"2.0","id":"l","method":"program.load","params":{"source":"x"}})",
+      R"({"jsonrpc":"2.0","id":4,"method":"run.abort","params":{"run_id":"run_2"}})",  // another run's abort
+      R"(["2.0","p","program.load",["program q\n"]])",                                 // the positional form
+      R"(["2.0",5,"run.abort",["run_2"]])",
+      R"([{"jsonrpc":"2.0","id":"b","method":"program.load","params":{}}])",             // a batch
+      R"({"jsonrpc":"2.0","id":)" + id() + R"(,"method":5,"result":{}})",                // a method that is no text
+      R"({"jsonrpc":"2.0","id":)" + id() + R"(,"method":null})",
+      R"({"jsonrpc":"2.0","id":6})",                                                     // neither result nor error
+      R"({"jsonrpc":"2.0","result":{}})",                                                // a result without an id
+      R"(["2.0",7,"run.abort",["run_1","extra"]])",                                      // parameters it cannot read
+      R"({"jsonrpc":"1.0","id":8,"method":"run.abort","params":{"run_id":"run_1"}})",
+      R"("run.abort")",
+      "42",
+  };
+  std::vector<std::string> sent;
+  for (size_t i = 0; i < kept.size(); ++i) {
+    sent.push_back((i == 0 ? "  " : "") + kept[i]);
+    if (i == 3) sent.push_back(R"({"jsonrpc":"2.0","id":0,"result":{"result":"stale"}})");
+    if (i == 6) sent.push_back(R"({"jsonrpc":"2.0","id":"x","error":{"message":"late"}})");
+  }
+  sent.push_back(reply(R"({"result":true})"));
+  pipes_.send(sent);
   BridgeHost h = host(record::NeedKind::Tool);
-  ASSERT_TRUE(call(h).ok());
-  EXPECT_FALSE(flag_->load()) << "an abort of another run is no abort of this one";
+  auto value = call(h);
+  ASSERT_TRUE(value.ok()) << value.error();
+  EXPECT_EQ(*value, runtime::Value::boolean(true));
+  EXPECT_FALSE(flag_->load()) << "none of them aborts this run";
   const std::deque<std::string> pending = pipes_.io()->hold().pending();
-  EXPECT_EQ(pending, (std::deque<std::string>{load, other_abort}));
+  EXPECT_EQ(pending, std::deque<std::string>(kept.begin(), kept.end()));
   EXPECT_EQ(pipes_.written().size(), 1u) << "nothing answered but the call itself";
 }
 
 TEST_F(HostRoundTrip, AnAbortOfItsRunIsAnsweredAtOnceAndTheReplyStillAwaited) {
   pipes_.send({
       R"({"jsonrpc":"2.0","id":true,"method":"run.abort","params":{"run_id":"run_1"}})",
+      R"(["2.0",[1],"run.abort",["run_1"]])",
       R"({"jsonrpc":"2.0","method":"run.abort","params":{"run_id":"run_1"}})",
       R"({"jsonrpc":"2.0","id":9.50,"method":"run.abort","params":{"run_id":"run_1"}})",
+      R"(["2.0", "p1" ,"run.abort",["run_1"]])",
+      R"(["2.0",null,"run.abort",{"run_id":"run_1"}])",
       reply(R"({"result":"late but welcome"})"),
   });
   BridgeHost h = host(record::NeedKind::Tool);
@@ -147,12 +175,26 @@ TEST_F(HostRoundTrip, AnAbortOfItsRunIsAnsweredAtOnceAndTheReplyStillAwaited) {
   ASSERT_TRUE(value.ok()) << value.error();
   EXPECT_EQ(*value, runtime::Value::text("late but welcome"));
   EXPECT_TRUE(flag_->load());
+  const std::string bad_id =
+      R"({"error":{"code":-32600,"data":{"detail":"id must be a string, number or null","kind":"invalid_request"},"message":"invalid request"},"id":null,"jsonrpc":"2.0"})";
   const auto lines = pipes_.written();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1],
-            R"({"error":{"code":-32600,"data":{"detail":"id must be a string, number or null","kind":"invalid_request"},"message":"invalid request"},"id":null,"jsonrpc":"2.0"})");
-  EXPECT_EQ(lines[2], R"({"id":9.50,"jsonrpc":"2.0","result":{"ok":true}})");
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[1], bad_id);
+  EXPECT_EQ(lines[2], bad_id) << "the positional form answers as the object form";
+  EXPECT_EQ(lines[3], R"({"id":9.50,"jsonrpc":"2.0","result":{"ok":true}})");
+  EXPECT_EQ(lines[4], R"({"id":"p1","jsonrpc":"2.0","result":{"ok":true}})");
+  EXPECT_EQ(lines[5], R"({"id":null,"jsonrpc":"2.0","result":{"ok":true}})");
   EXPECT_TRUE(pipes_.io()->hold().pending().empty());
+}
+
+TEST_F(HostRoundTrip, APositionalAbortOfItsRunAborts) {
+  pipes_.send({R"(["2.0",3,"run.abort",["run_1"]])", reply("{}")});
+  BridgeHost h = host(record::NeedKind::Tool);
+  ASSERT_TRUE(call(h).ok());
+  EXPECT_TRUE(flag_->load());
+  const auto lines = pipes_.written();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], R"({"id":3,"jsonrpc":"2.0","result":{"ok":true}})");
 }
 
 TEST_F(HostRoundTrip, AnIdOfTheWrongKindDoesNotAbort) {

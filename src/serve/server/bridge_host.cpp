@@ -8,7 +8,9 @@
 #include "serve/protocol/envelope.h"
 #include "serve/protocol/errors.h"
 #include "serve/protocol/methods.h"
+#include "serve/protocol/params.h"
 #include "serve/protocol/results.h"
+#include "serve/server/stderr_note.h"
 #include "runtime/value_json.h"
 
 namespace dravelin::serve::server {
@@ -20,14 +22,33 @@ std::atomic<uint64_t> host_request_counter{1};
 
 RuntimeError adapter_error(std::string message) { return protocol::host_io_failure(std::move(message)); }
 
-// A `run.abort` for the run this host serves.
-bool aborts_own_run(const json::Value& message, const core::RunLink& link) {
-  const json::Value* version = message.find("jsonrpc");
-  const json::Value* method = message.find("method");
-  const json::Value* params = message.find("params");
-  const json::Value* run_id = params != nullptr ? params->find("run_id") : nullptr;
-  return version != nullptr && version->is_string() && version->as_string() == "2.0" && method->as_string() == "run.abort" &&
-         run_id != nullptr && run_id->is_string() && run_id->as_string() == link.run_id();
+// The reply to request `id`: an object without `method` whose `id` is that integer.
+bool answers(const json::Value& message, uint64_t id) {
+  if (!message.is_object() || message.find("method") != nullptr) return false;
+  const json::Value* reply_id = message.find("id");
+  return reply_id != nullptr && reply_id->is_uint() && reply_id->as_uint() == id;
+}
+
+// A reply to some request: an object with an `id`, a `result` or an `error`, and no `method`. Anything else
+// is a message for the server loop.
+bool is_reply(const json::Value& message) {
+  return message.is_object() && message.find("method") == nullptr && message.find("id") != nullptr &&
+         (message.find("result") != nullptr || message.find("error") != nullptr);
+}
+
+// A `run.abort` for the run this host serves, in either form the server loop reads.
+bool aborts_own_run(const protocol::Request& request, const core::RunLink& link) {
+  if (request.jsonrpc != "2.0" || request.method != "run.abort") return false;
+  auto params = protocol::RunParams::read(request.params);
+  return params.ok() && params->run_id == link.run_id();
+}
+
+// An id as it was written, shortened for a note.
+std::string id_for_note(std::string_view line, const json::Value& id) {
+  constexpr size_t kLongest = 64;
+  std::string text = protocol::MessageId::of(line, id).text;
+  if (text.size() > kLongest) text = text.substr(0, kLongest) + "...";
+  return text;
 }
 
 std::string grace_text(std::chrono::milliseconds grace) {
@@ -64,39 +85,43 @@ Result<json::Value, RuntimeError> host_round_trip(transport::BridgeIo& io, const
                                  std::to_string(transport::kMaxLineBytes) + " bytes"));
     }
     const std::string& line = read->text;
+    // A line that is not JSON is taken for the host's reply, garbled: waiting on would wait for a reply that
+    // was already sent.
     auto parsed = json::parse_json_value(line);
     if (!parsed.ok()) return err(adapter_error("the host returned malformed JSON: " + parsed.error().text()));
     const json::Value& message = *parsed;
 
-    const json::Value* request_method = message.find("method");
-    if (request_method != nullptr && request_method->is_string()) {
-      if (!aborts_own_run(message, link)) {
-        held.pending().push_back(line);
-        continue;
-      }
-      const json::Value* request_id = message.find("id");
-      if (request_id != nullptr && !protocol::is_valid_id(*request_id)) {
-        auto answered = held.write_line(
-            protocol::error_line(protocol::MessageId::null(), protocol::invalid_request(std::string(protocol::kBadIdDetail))));
-        if (!answered.ok()) return err(adapter_error(answered.error().message));
-        continue;
-      }
-      link.request_abort();
-      if (request_id != nullptr) {
-        auto answered = held.write_line(protocol::result_line(protocol::MessageId::of(line, *request_id), protocol::ok_result()));
-        if (!answered.ok()) return err(adapter_error(answered.error().message));
-      }
-      if (!deadline) deadline = std::chrono::steady_clock::now() + abort_grace;
+    if (answers(message, id)) {
+      if (const json::Value* error = message.find("error")) return err(protocol::host_error_to_runtime_error(*error));
+      const json::Value* result = message.find("result");
+      if (result == nullptr) return err(adapter_error("the host reply had neither result nor error"));
+      if (const json::Value* error = result->find("error")) return err(protocol::host_error_to_runtime_error(*error));
+      return *result;
+    }
+    if (is_reply(message)) {
+      note_on_stderr("dropped a response to id " + id_for_note(line, *message.find("id")) +
+                     " while a capability call waited for id " + std::to_string(id));
       continue;
     }
-
-    const json::Value* reply_id = message.find("id");
-    if (reply_id == nullptr || !reply_id->is_uint() || reply_id->as_uint() != id) continue;  // answers nothing of ours
-    if (const json::Value* error = message.find("error")) return err(protocol::host_error_to_runtime_error(*error));
-    const json::Value* result = message.find("result");
-    if (result == nullptr) return err(adapter_error("the host reply had neither result nor error"));
-    if (const json::Value* error = result->find("error")) return err(protocol::host_error_to_runtime_error(*error));
-    return *result;
+    // Every other line is served by the server loop once the request that drove the run has been answered,
+    // whatever it holds; only an abort of this run is acted on at once.
+    auto request = protocol::Request::read(message);
+    if (!request.ok() || !aborts_own_run(*request, link)) {
+      held.pending().push_back(line);
+      continue;
+    }
+    if (request->id && !protocol::is_valid_id(*request->id)) {
+      auto answered = held.write_line(
+          protocol::error_line(protocol::MessageId::null(), protocol::invalid_request(std::string(protocol::kBadIdDetail))));
+      if (!answered.ok()) return err(adapter_error(answered.error().message));
+      continue;
+    }
+    link.request_abort();
+    if (request->id) {
+      auto answered = held.write_line(protocol::result_line(protocol::MessageId::of(line, *request->id), protocol::ok_result()));
+      if (!answered.ok()) return err(adapter_error(answered.error().message));
+    }
+    if (!deadline) deadline = std::chrono::steady_clock::now() + abort_grace;
   }
 }
 

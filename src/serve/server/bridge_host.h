@@ -2,8 +2,10 @@
 // `capability.call` or `capability.observe` request to the SDK host, and the run waits for its reply.
 //
 // While it waits the bridge is a client on its own stdio: it holds the stdio lock from its request to the
-// reply, keeps every other request that arrives for the server loop, and acts at once on a `run.abort` for its
-// own run (the flag is set, the abort answered, and the reply still awaited). After such an abort the reply is
+// reply, keeps every line that is no reply for the server loop (requests in either form, batches, lines it
+// cannot read as a request), notes replies to other ids on stderr and drops them, and acts at once on a
+// `run.abort` for its own run (the flag is set, the abort answered, and the reply still awaited). A line that
+// is not JSON fails the call. After such an abort the reply is
 // awaited for a grace period only; then the call fails and the run stops at the abort.
 #pragma once
 

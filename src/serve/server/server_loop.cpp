@@ -13,6 +13,7 @@
 #include "serve/protocol/envelope.h"
 #include "serve/protocol/errors.h"
 #include "serve/serve.h"
+#include "serve/server/stderr_note.h"
 
 namespace dravelin::serve {
 namespace server {
@@ -26,11 +27,6 @@ using protocol::MessageId;
 bool is_response(const json::Value& message) {
   return message.is_object() && message.find("method") == nullptr &&
          (message.find("result") != nullptr || message.find("error") != nullptr);
-}
-
-void note(const std::string& text) {
-  const std::string line = "dravelin serve: " + text + "\n";
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
 }
 
 }  // namespace
@@ -50,7 +46,7 @@ std::optional<std::string> handle_line(BridgeState& state, const std::string& li
     return protocol::error_line(MessageId::null(), protocol::invalid_request(std::string(protocol::kBadIdDetail)));
   }
   if (is_response(message)) {
-    note("dropped a response that answers no pending request: " + line.substr(0, 200));
+    note_on_stderr("dropped a response that answers no pending request: " + line.substr(0, 200));
     return std::nullopt;
   }
   const MessageId id = request->id ? MessageId::of(line, *request->id) : MessageId::null();

@@ -6,7 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { Bridge, tempDir } = require('./bridge');
+const { Bridge, serveRaw, tempDir } = require('./bridge');
 
 const FETCH = `program fetch
 out first
@@ -106,6 +106,75 @@ test('a run.abort sent while the bridge awaits a reply is answered at once and t
     const outcome = await bridge.send('run.next', { run_id });
     assert.deepStrictEqual(abortAnswer.result, { ok: true });
     assert.ok(abortAnswer.at < outcome.at, 'the abort is answered before the pending run.next');
+    assert.equal(outcome.result.kind, 'stopped', JSON.stringify(outcome.result));
+    assert.equal(bridge.lines.filter((m) => m.method === 'capability.call').length, 1);
+  } finally {
+    await bridge.end();
+  }
+});
+
+// Lines a library would not send while it waits for the bridge, written while the bridge waits for it.
+const WHILE_WAITING = [
+  '["2.0","positional","run.next",["run_0_0"]]',
+  '[{"jsonrpc":"2.0","id":"in-batch","method":"run.next","params":{"run_id":"run_0_0"}}]',
+  '{"jsonrpc":"2.0","id":"numbered","method":7,"params":{}}',
+  '{"jsonrpc":"2.0","id":"no-method"}',
+];
+
+test('lines that are no reply, sent while a call waits, are served after run.next as an idle bridge serves them', async () => {
+  let bridge;
+  let first = true;
+  bridge = new Bridge({
+    answer: (method, params) => {
+      if (first) {
+        first = false;
+        for (const line of WHILE_WAITING) bridge.write(line);
+        // A reply to a request the bridge never made, and to the one it made as a string.
+        bridge.write('{"jsonrpc":"2.0","id":999999,"result":{"result":"stale"}}');
+        const asked = bridge.lines.filter((m) => m.method === 'capability.call').pop();
+        bridge.write(JSON.stringify({ jsonrpc: '2.0', id: String(asked.id), result: { result: 'stale' } }));
+      }
+      return { result: 'text of ' + params.args.positional[0] };
+    },
+  });
+  try {
+    const run_id = await startFetch(bridge);
+    const done = await bridge.send('run.next', { run_id });
+    assert.equal(done.result.kind, 'done', JSON.stringify(done.result));
+    assert.deepStrictEqual(done.result.outputs, { first: 'text of a.txt', second: 'text of b.txt' });
+    // Queued lines are served before stdin is read again, so this answer follows theirs.
+    const after = await bridge.send('run.next', { run_id: 'run_0_1' });
+    const idle = serveRaw(WHILE_WAITING);
+    assert.equal(idle.status, 0, idle.stderr);
+    assert.equal(idle.lines.length, WHILE_WAITING.length);
+    assert.deepStrictEqual(bridge.raw.slice(done.at + 1, after.at), idle.lines);
+
+    // stderr is a pipe of its own: its lines may arrive after the answers.
+    const notes = () => bridge.stderr.split('\n').filter((l) => l.includes('dropped a response'));
+    for (let i = 0; i < 100 && notes().length < 2; ++i) await new Promise((resolve) => setTimeout(resolve, 20));
+    assert.equal(notes().length, 2, bridge.stderr);
+    assert.match(notes()[0], /^dravelin serve: dropped a response to id 999999 while a capability call waited for id \d+$/);
+    assert.match(notes()[1], /^dravelin serve: dropped a response to id "\d+" while a capability call waited for id \d+$/);
+  } finally {
+    await bridge.end();
+  }
+});
+
+test('a positional run.abort of the waiting run is answered at once and the run stops', async () => {
+  let bridge;
+  let run_id;
+  bridge = new Bridge({
+    answer: () => {
+      bridge.write(JSON.stringify(['2.0', 'abort-1', 'run.abort', [run_id]]));
+      return { result: 'late' };
+    },
+  });
+  try {
+    run_id = await startFetch(bridge);
+    const outcome = await bridge.send('run.next', { run_id });
+    const aborted = bridge.lines.findIndex((m) => m.id === 'abort-1');
+    assert.ok(aborted >= 0 && aborted < outcome.at, 'the abort is answered before the pending run.next');
+    assert.deepStrictEqual(bridge.lines[aborted].result, { ok: true });
     assert.equal(outcome.result.kind, 'stopped', JSON.stringify(outcome.result));
     assert.equal(bridge.lines.filter((m) => m.method === 'capability.call').length, 1);
   } finally {

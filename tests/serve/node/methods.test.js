@@ -352,3 +352,95 @@ test('task.start with record writes the recording, redacted on request, while th
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
+
+// The event of a notification exactly as the bridge wrote it.
+function rawEvent(line, run_id) {
+  const prefix = '{"jsonrpc":"2.0","method":"event","params":{"event":';
+  const suffix = `,"run_id":${JSON.stringify(run_id)}}}`;
+  assert.ok(line.startsWith(prefix) && line.endsWith(suffix), line);
+  return line.slice(prefix.length, line.length - suffix.length);
+}
+
+// Runs `run.next` until the run ends (a replay stops once at each recorded pause first).
+async function runToEnd(bridge, run_id) {
+  for (let i = 0; i < 4; ++i) {
+    const outcome = await bridge.send('run.next', { run_id });
+    assert.ok(outcome.result, JSON.stringify(outcome.error));
+    if (['done', 'stopped', 'error'].includes(outcome.result.kind)) return outcome.result;
+  }
+  assert.fail('the run did not end');
+}
+
+test('a replay cut by another resume or an abort numbers its events on from the cut, and they replay', async () => {
+  const dir = tempDir();
+  try {
+    const recording = path.join(dir, 'gate.jsonl');
+    const recorder = new Bridge();
+    try {
+      const program_id = await recorder.load(GATE);
+      const params = { program_id, name: 'main', inputs: { amount: 750 }, record: recording };
+      const run_id = (await recorder.send('task.start', params)).result.run_id;
+      assert.equal((await recorder.send('run.next', { run_id })).result.kind, 'confirm');
+      await recorder.send('run.resume', { run_id, payload: { answer: 'yes' } });
+      assert.equal((await recorder.send('run.next', { run_id })).result.kind, 'done');
+    } finally {
+      await recorder.end();
+    }
+    const lines = fs.readFileSync(recording, 'utf8').split('\n').filter(Boolean);
+    const kinds = lines.map((l) => JSON.parse(l).event);
+    const pause = kinds.indexOf('pause');
+    assert.deepStrictEqual(kinds.slice(pause, pause + 3), ['pause', 'draw', 'resume']);
+
+    const cases = [
+      // The recorded resume and all after it give way to the new one.
+      ['another resume', pause + 2, async (bridge, run_id) => {
+        assert.equal((await bridge.send('run.next', { run_id })).result.kind, 'confirm');
+        assert.deepStrictEqual((await bridge.send('run.resume', { run_id, payload: { answer: 'no' } })).result, { ok: true });
+        return runToEnd(bridge, run_id);
+      }],
+      // The pause and the clock reading after it stay.
+      ['an abort at the pause', pause + 2, async (bridge, run_id) => {
+        assert.equal((await bridge.send('run.next', { run_id })).result.kind, 'confirm');
+        assert.deepStrictEqual((await bridge.send('run.abort', { run_id })).result, { ok: true });
+        return { kind: 'stopped' };
+      }],
+      ['an abort before the start', 0, async (bridge, run_id) => {
+        assert.deepStrictEqual((await bridge.send('run.abort', { run_id })).result, { ok: true });
+        return { kind: 'stopped' };
+      }],
+    ];
+    for (const [name, kept, cut] of cases) {
+      const bridge = new Bridge();
+      let run_id;
+      let end;
+      try {
+        const program_id = await bridge.load(GATE);
+        run_id = (await bridge.send('task.start', { program_id, name: 'main', replay: recording })).result.run_id;
+        end = await cut(bridge, run_id);
+      } finally {
+        await bridge.end();
+      }
+      const seqs = bridge.events.map((e) => e.event.seq);
+      assert.ok(seqs.length > 0, name);
+      assert.deepStrictEqual(seqs, seqs.map((_, i) => kept + i), `${name}: numbered on from the cut`);
+      assert.equal(bridge.events[bridge.events.length - 1].event.event, 'end', name);
+
+      // The recording's kept lines and the notified events make a recording of their own.
+      const notified = bridge.raw.filter((l) => JSON.parse(l).method === 'event').map((l) => rawEvent(l, run_id));
+      const again = path.join(dir, name.replace(/ /g, '-') + '.jsonl');
+      fs.writeFileSync(again, [...lines.slice(0, kept), ...notified].map((l) => l + '\n').join(''));
+      const replayer = new Bridge();
+      try {
+        const program_id = await replayer.load(GATE);
+        const started = await replayer.send('task.start', { program_id, name: 'main', replay: again });
+        assert.ok(started.result, `${name}: ${JSON.stringify(started.error)}`);
+        assert.equal((await runToEnd(replayer, run_id)).kind, end.kind, name);
+        assert.deepStrictEqual(replayer.events, [], `${name}: every event was served from the recording`);
+      } finally {
+        await replayer.end();
+      }
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
