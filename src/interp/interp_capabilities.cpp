@@ -204,6 +204,12 @@ ValueResult Interpreter::wait_on(const std::string& capability, const Handle& ha
     minutes = &own.positional[1];
   }
   waiting.timeout_minutes = minutes != nullptr && minutes->is_numeric() ? number_of(*minutes) : 0;
+  // Refused before the pause is raised: a host cannot wait for NaN or infinite minutes, and the pause's record
+  // has no form for them that a replay could read back.
+  if (!std::isfinite(waiting.timeout_minutes)) {
+    return err(type_error("expected a finite number of minutes for " + quoted(capability + ".wait") + ", got " +
+                          runtime::number_text(waiting.timeout_minutes)));
+  }
 
   pending_wait_ = handle;
   auto passed = raise_pause(Pause{pause_common_here(current_span_), std::move(waiting)});
