@@ -303,7 +303,7 @@ ValueResult Interpreter::take_observation(const Handle& handle, const record::Ob
   // What the agent reports it spent is the run's to know, not its budgets'.
   if (auto usage = observation.extra.find("usage"); usage != observation.extra.end()) {
     if (const json::Value* usd = usage->second.find("usd")) {
-      if (std::optional<double> amount = json_number(*usd)) usage_.adapter_usd += *amount;
+      if (std::optional<double> amount = json_number(*usd)) usage_.adapter_usd = record::saturating_add(usage_.adapter_usd, *amount);
     }
     if (const json::Value* tokens = usage->second.find("tokens")) {
       if (std::optional<uint64_t> count = json_count(*tokens)) usage_.adapter_tokens += *count;

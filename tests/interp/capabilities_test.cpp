@@ -7,6 +7,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -478,6 +479,24 @@ TEST(Observations, ReportedAdapterUsageIsCountedButChargesNoBudget) {
   EXPECT_EQ(outcome.usage.adapter_tokens, 2400u);
   EXPECT_EQ(outcome.usage.usd, 0);
   EXPECT_EQ(outcome.usage.calls, 0u);
+}
+
+// Costs an agent reports past the largest number leave the total at it instead of at an infinity, which the
+// run's recording could not hold.
+TEST(Observations, ReportedAdapterCostsSumToAFiniteTotal) {
+  CapabilityRun run("program p\nout o\nneeds coder: agent\n\ntask main:\n"
+                    "  h = coder.spawn \"x\"\n  o = h.observe()\n  o = h.observe()\n",
+                    {{"coder", NeedKind::Agent}});
+  for (int i = 0; i < 2; ++i) {
+    Observation observation = observation_of("working");
+    json::Object usage;
+    usage.set("usd", json::Value(1e308));
+    observation.extra.emplace("usage", json::Value(std::move(usage)));
+    run.host("coder").observations.push_back(observation);
+  }
+  TaskOutcome outcome = run.test.execute();
+  ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
+  EXPECT_EQ(outcome.usage.adapter_usd, std::numeric_limits<double>::max());
 }
 
 TEST(Observations, AFailedObservationIsRetriedOrEndsTheRun) {
