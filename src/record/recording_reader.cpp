@@ -104,11 +104,11 @@ Result<std::optional<RecordedEvent>, RuntimeError> RecordingReader::read_next() 
     fd_ = *opened;
   }
   if (fd_ < 0) return err(file_error("open", path_, ::strerror(EBADF)));
-  const Line read_line = TRY(next_line(text_));
-  if (read_line == Line::None) return std::optional<RecordedEvent>();
+  const Line got = TRY(next_line(text_));
+  if (got == Line::None) return std::optional<RecordedEvent>();
   ++line_;
   size_t length = text_.size();
-  if (read_line == Line::Whole) {
+  if (got == Line::Whole) {
     if (!syntax::is_valid_utf8(text_)) return err(file_error("read", path_, "stream did not contain valid UTF-8"));
     while (length > 0 && (text_[length - 1] == '\n' || text_[length - 1] == '\r')) --length;
   }
