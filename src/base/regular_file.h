@@ -19,4 +19,9 @@ namespace dravelin {
 Result<std::string, std::string> read_regular_file_bytes(const std::filesystem::path& path, size_t max_bytes,
                                                          std::string_view too_large_text);
 
+// A regular file opened for reading, for a caller that reads it a buffer at a time and holds its own limits: a
+// blocking, close-on-exec descriptor that the caller closes. Every other kind of file is refused as above,
+// before it is opened or read, so nothing is waited on.
+Result<int, std::string> open_regular_file(const std::filesystem::path& path);
+
 }  // namespace dravelin

@@ -204,6 +204,12 @@ ValueResult Interpreter::wait_on(const std::string& capability, const Handle& ha
     minutes = &own.positional[1];
   }
   waiting.timeout_minutes = minutes != nullptr && minutes->is_numeric() ? number_of(*minutes) : 0;
+  // Refused before the pause is raised: a host cannot wait for NaN or infinite minutes, and the pause's record
+  // has no form for them that a replay could read back.
+  if (!std::isfinite(waiting.timeout_minutes)) {
+    return err(type_error("expected a finite number of minutes for " + quoted(capability + ".wait") + ", got " +
+                          runtime::number_text(waiting.timeout_minutes)));
+  }
 
   pending_wait_ = handle;
   auto passed = raise_pause(Pause{pause_common_here(current_span_), std::move(waiting)});
@@ -297,7 +303,7 @@ ValueResult Interpreter::take_observation(const Handle& handle, const record::Ob
   // What the agent reports it spent is the run's to know, not its budgets'.
   if (auto usage = observation.extra.find("usage"); usage != observation.extra.end()) {
     if (const json::Value* usd = usage->second.find("usd")) {
-      if (std::optional<double> amount = json_number(*usd)) usage_.adapter_usd += *amount;
+      if (std::optional<double> amount = json_number(*usd)) usage_.adapter_usd = record::saturating_add(usage_.adapter_usd, *amount);
     }
     if (const json::Value* tokens = usage->second.find("tokens")) {
       if (std::optional<uint64_t> count = json_count(*tokens)) usage_.adapter_tokens += *count;

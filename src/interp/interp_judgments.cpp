@@ -61,11 +61,11 @@ Result<zem::ZemResponse, RuntimeError> Interpreter::zem_request(const zem::Reque
                                             run_.profile().price_per_million_input_usd;
       usage_.calls += 1;
       usage_.tokens += response.tokens;
-      usage_.usd += usd;
+      usage_.usd = record::saturating_add(usage_.usd, usd);
       for (Frame& frame : frames_) {
         if (!frame.account) continue;
         frame.account->calls_used += 1;
-        frame.account->usd_used += usd;
+        frame.account->usd_used = record::saturating_add(frame.account->usd_used, usd);
       }
       if (auto aborted = check_abort(); !aborted.ok()) return err(park(std::move(aborted).error()));
       if (auto checked = check_budget(BudgetKey::Usd, 0); !checked.ok()) return err(park(std::move(checked).error()));

@@ -1,7 +1,6 @@
 #include "record/recording_reader.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <utility>
 #include <variant>
 
+#include "base/regular_file.h"
 #include "record/redact.h"
 #include "record/sink.h"
 #include "syntax/utf8.h"
@@ -70,23 +70,26 @@ Result<size_t, RuntimeError> RecordingReader::fill() {
   }
 }
 
-Result<bool, RuntimeError> RecordingReader::next_line(std::string& text) {
+Result<RecordingReader::Line, RuntimeError> RecordingReader::next_line(std::string& text) {
   text.clear();
   bool any = false;
   for (;;) {
     if (start_ < end_) {
       any = true;
       const char* begin = buffer_.data() + start_;
-      const void* newline = std::memchr(begin, '\n', end_ - start_);
+      const size_t room = kMaxRecordingLineBytes + 1 - text.size();
+      const void* newline = std::memchr(begin, '\n', std::min(end_ - start_, room));
       const size_t take = newline != nullptr ? static_cast<size_t>(static_cast<const char*>(newline) - begin) + 1
-                                             : end_ - start_;
-      // Past the cap the line can only be refused: its bytes are counted but no longer kept.
-      if (text.size() < kMaxRecordingLineBytes) text.append(begin, std::min(take, kMaxRecordingLineBytes + 1 - text.size()));
+                                             : std::min(end_ - start_, room);
+      text.append(begin, take);
       start_ += take;
       consumed_ += take;
-      if (newline != nullptr) return true;
+      if (newline != nullptr) return Line::Whole;
+      // Past the cap the line can only be refused: the rest of it is never read, so a file without line
+      // ends is not read whole.
+      if (text.size() > kMaxRecordingLineBytes) return Line::OverTheCap;
     }
-    if (eof_) return any;
+    if (eof_) return any ? Line::Whole : Line::None;
     TRY(fill());
   }
 }
@@ -95,15 +98,21 @@ Result<std::optional<RecordedEvent>, RuntimeError> RecordingReader::read_next() 
   if (!opened_) {
     opened_ = true;
     if (path_.find('\0') != std::string::npos) return err(file_error("open", path_, ::strerror(EINVAL)));
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return err(file_error("open", path_, ::strerror(errno)));
+    // Only a regular file is read: a device may never end and a pipe may never be written to.
+    auto opened = open_regular_file(path_);
+    if (!opened.ok()) return err(file_error("open", path_, opened.error()));
+    fd_ = *opened;
   }
   if (fd_ < 0) return err(file_error("open", path_, ::strerror(EBADF)));
-  if (!TRY(next_line(text_))) return std::optional<RecordedEvent>();
+  const Line got = TRY(next_line(text_));
+  if (got == Line::None) return std::optional<RecordedEvent>();
   ++line_;
-  if (!syntax::is_valid_utf8(text_)) return err(file_error("read", path_, "stream did not contain valid UTF-8"));
   size_t length = text_.size();
-  while (length > 0 && (text_[length - 1] == '\n' || text_[length - 1] == '\r')) --length;
+  if (got == Line::Whole) {
+    if (!syntax::is_valid_utf8(text_)) return err(file_error("read", path_, "stream did not contain valid UTF-8"));
+    while (length > 0 && (text_[length - 1] == '\n' || text_[length - 1] == '\r')) --length;
+  }
+  // A line over the cap comes whole past it, so that the line reader refuses it for its length.
   auto read = RecordedEvent::read_line(std::string_view(text_.data(), length));
   if (!read.ok()) {
     return err(diverged("line " + std::to_string(line_) + " of the recording " + syntax::to_valid_utf8(path_) +

@@ -2,7 +2,7 @@
 // are redacted is completed from its companion once each companion line has been checked against its line.
 //
 // Every failure is `replay_diverged`, not retryable, without a span:
-//   "could not open the recording <path>: <os error>"
+//   "could not open the recording <path>: <os error>" (also "not a regular file (a named pipe)" and the like)
 //   "could not read the recording <path>: <os error>" (also "stream did not contain valid UTF-8")
 //   "line <n> of the recording <path> is not a recorded event: <the line reader's message>"
 //   "replay companion <companion path> <what differs>"
@@ -21,8 +21,9 @@
 
 namespace dravelin::record {
 
-// Reads a recording one line at a time. Nothing is opened until the first read. A line is held in memory only
-// up to the recording line cap that recorders keep to: a longer one is refused without being read whole.
+// Reads a recording one line at a time. Nothing is opened until the first read, and only a regular file is
+// opened: a pipe, a device, a socket or a directory is refused without being read or waited on. A line is read
+// only up to the recording line cap that recorders keep to: a longer one is refused without being read whole.
 class RecordingReader {
  public:
   explicit RecordingReader(std::string path);
@@ -43,8 +44,10 @@ class RecordingReader {
   std::optional<RecordedEvent> pending;
 
  private:
-  // Fills `text` with the next line's bytes (without its line feed); false at the end of the file.
-  Result<bool, runtime::RuntimeError> next_line(std::string& text);
+  enum class Line { None, Whole, OverTheCap };
+  // Fills `text` with the next line's bytes, its line feed included: the whole line, or the first bytes past the
+  // cap of a longer one. None at the end of the file.
+  Result<Line, runtime::RuntimeError> next_line(std::string& text);
   Result<size_t, runtime::RuntimeError> fill();
 
   std::string path_;

@@ -51,4 +51,13 @@ uint64_t saturating_u64(double value) {
   return static_cast<uint64_t>(value);
 }
 
+double saturating_add(double total, double amount) {
+  if (std::isnan(amount)) return total;
+  const double sum = total + amount;
+  if (std::isfinite(sum)) return sum;
+  // Only an infinite amount, or one that carries a finite total past the largest double, gets here.
+  if (std::isnan(sum)) return total;
+  return std::copysign(std::numeric_limits<double>::max(), sum);
+}
+
 }  // namespace dravelin::record

@@ -50,4 +50,9 @@ struct Usage {
 // NaN and for anything below 1, the largest value for anything at or beyond 2^64. Never undefined.
 uint64_t saturating_u64(double value);
 
+// `total + amount` for a float counter, held to the finite doubles: a sum past the largest one stays at it (with
+// its sign), and an amount that is not a number is left out. A counter is written where a run records it, and
+// a recording has no form for an infinity that reads back.
+double saturating_add(double total, double amount);
+
 }  // namespace dravelin::record

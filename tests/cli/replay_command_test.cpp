@@ -2,6 +2,7 @@
 // ran, then replayed (as they are, or tampered with) after that service has been stopped and with no key and no
 // adapter, so that any attempt to reach outside would fail the replay.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "cli/local_service.h"
+#include "cli/run_in_place.h"
 #include "cli/run_program.h"
 #include "support/zem_server.h"
 
@@ -57,6 +59,38 @@ task main:
   log info "looking"
   escalate "a person must look"
   x = 1
+)";
+
+// A wait on an agent for minutes no host can wait for.
+constexpr const char* kWaitForever = R"(program forever
+needs coder: agent
+out seen
+
+task main:
+  h = coder.spawn("fix")
+  r = h.wait("idle", 1 / 0)
+  seen = r.last_message
+)";
+
+// An agent that reports costs past the largest number.
+constexpr const char* kCostly = R"(program costly
+needs coder: agent
+out seen
+
+task main:
+  h = coder.spawn("fix")
+  a = h.observe()
+  b = h.observe()
+  seen = b.last_message
+)";
+
+constexpr const char* kCostlyAdapter = R"(while IFS= read -r line; do
+  case "$line" in
+    *'"operation":"observe"'*) echo '{"observation":{"status":"running","last_message":"spent","tail":"","usage":{"usd":1e308}}}' ;;
+    *'"verb":"spawn"'*) echo '{"result":{"capability":"coder","id":"sh-1"}}' ;;
+    *) echo '{"result":null}' ;;
+  esac
+done
 )";
 
 // The parser's deepest nesting of `if`s around a value as deep as values may be.
@@ -151,6 +185,8 @@ class ReplayCommand : public ::testing::Test {
     record("triage", kTriage, "yes\n", {"--input", R"({"ticket": "the printer is on fire"})"});
     record("redacted", kTriage, "yes\n", {"--input", R"({"ticket": "secret"})", "--redact"});
     record("escalated", kEscalate, "", {});
+    record("wait_forever", kWaitForever, "", {"--stub", "coder"});
+    record("costly", kCostly, "", {"--bind", "coder=sh " + dir_->write("costly.sh", kCostlyAdapter)});
     // The deepest program the compiler accepts.
     for (int ifs = 100; ifs > 50; --ifs) {
       record("deep", deep_program(ifs), "", {});
@@ -250,6 +286,71 @@ TEST_F(ReplayCommand, ARecordingThatStopsAtAPauseEndsWhereTheRunStopped) {
   EXPECT_EQ(waiting.out, whole.substr(0, whole.find("\n}\n") + 3));
   EXPECT_EQ(waiting.err, "log info main 8:3: opened {\"ticket\":\"the printer is on fire\"}\n"
                          "log info main 11:3: numbers {\"huge\":null,\"odd\":null}\n");
+}
+
+// Numbers a run cannot record never reach its recording: the run stops at them or keeps them finite, so the
+// recording it writes always replays to the same outcomes.
+TEST_F(ReplayCommand, EveryRecordingARunWritesReplays) {
+  struct Case {
+    std::string name;
+    int status;
+    std::string printed;  // held by the run's stdout
+  };
+  const std::vector<Case> cases = {
+      {"wait_forever", 1,
+       "\"code\": \"type_error\",\n  \"message\": \"expected a finite number of minutes for `coder.wait`, got inf\""},
+      {"costly", 0, "\"adapter_usd\": 1.7976931348623157e308"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Recorded& run = recorded(c.name);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.out.find(c.printed), std::string::npos) << run.out;
+    const std::string text = read_file(run.recording);
+    EXPECT_EQ(text.find("\"waiting\""), std::string::npos) << text;
+    EXPECT_EQ(text.find("\"adapter_usd\":null"), std::string::npos) << text;
+    const Finished again = replay(run.recording);
+    EXPECT_EQ(again.status, run.status) << again.err;
+    EXPECT_EQ(again.out, run.out);
+  }
+}
+
+// A recording or a companion that is no regular file is refused by name at once: nothing is read from it or
+// waited on (a pipe without a writer would block an open, /dev/zero never ends).
+TEST_F(ReplayCommand, OnlyRegularFilesAreReadAsRecordings) {
+  const fs::path fifo = work_.path() / "pipe.jsonl";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path directory = work_.path() / "folder.jsonl";
+  fs::create_directory(directory);
+  // A redacted recording reads its companion, which here is a pipe.
+  const fs::path redacted = copy_of("redacted");
+  const fs::path companion = redacted.string() + ".replay.jsonl";
+  fs::remove(companion);
+  ASSERT_EQ(::mkfifo(companion.c_str(), 0600), 0);
+
+  struct Case {
+    std::string name;
+    fs::path recording;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"endless device", "/dev/zero", "could not open the recording /dev/zero: not a regular file (a character device)"},
+      {"pipe without a writer", fifo, "could not open the recording " + fifo.string() + ": not a regular file (a named pipe)"},
+      {"directory", directory, "could not open the recording " + directory.string() + ": Is a directory"},
+      {"companion that is a pipe", redacted,
+       "could not open the recording " + companion.string() + ": not a regular file (a named pipe)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::Placement place;
+    place.deadline_seconds = 20;
+    const testing::Outcome refused = testing::run_in_place(place, {"replay", c.recording.string()});
+    ASSERT_FALSE(refused.timed_out) << "the replay waited on " << c.recording;
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("replay_diverged: " + c.message + "\n"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("dravelin: replay could not start\n"), std::string::npos) << refused.err;
+  }
 }
 
 // A tampered copy of a recording and what its replay reports: a refusal before the run starts (status 1,

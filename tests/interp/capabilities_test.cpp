@@ -7,6 +7,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -431,6 +432,35 @@ INSTANTIATE_TEST_SUITE_P(
                  "expected struct Observation"}),
     [](const ::testing::TestParamInfo<WaitCase>& info) { return info.param.name; });
 
+// Minutes a host cannot wait for are refused at the `wait` itself: no waiting pause is raised or recorded, and
+// the agent is never asked.
+TEST(CapabilityCalls, WaitRefusesMinutesThatAreNotFinite) {
+  struct Case {
+    std::string call;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"h.wait(\"done\", 1 / 0)", "expected a finite number of minutes for `coder.wait`, got inf"},
+      {"h.wait(minutes: 0 / 0)", "expected a finite number of minutes for `coder.wait`, got NaN"},
+      {"h.wait(\"done\", minutes: -1 / 0)", "expected a finite number of minutes for `coder.wait`, got -inf"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.call);
+    CapabilityRun run("program p\nout o\nneeds coder: agent\n\ntask main:\n  h = coder.spawn \"x\"\n  o = " +
+                          c.call + "\n",
+                      {{"coder", NeedKind::Agent}});
+    TaskOutcome outcome = run.test.execute();
+    const auto& error = detail<Pause::Error>(outcome.pause);
+    EXPECT_EQ(error.code, RuntimeErrorCode::TypeError);
+    EXPECT_EQ(error.message, c.message);
+    EXPECT_FALSE(error.retryable);
+    EXPECT_FALSE(outcome.pending_wait.has_value());
+    for (const auto* pause : run.test.events_of<Event::Pause>()) EXPECT_NE(pause->kind, PauseKind::Waiting);
+    ASSERT_EQ(run.host("coder").calls.size(), 1u);
+    EXPECT_EQ(run.host("coder").calls[0].verb, "spawn");
+  }
+}
+
 TEST(Observations, ReportedAdapterUsageIsCountedButChargesNoBudget) {
   CapabilityRun run("program p\nout o\nneeds coder: agent\n\ntask main budget usd 0.1:\n"
                     "  h = coder.spawn \"x\"\n  o = h.observe()\n  o = h.observe()\n",
@@ -449,6 +479,24 @@ TEST(Observations, ReportedAdapterUsageIsCountedButChargesNoBudget) {
   EXPECT_EQ(outcome.usage.adapter_tokens, 2400u);
   EXPECT_EQ(outcome.usage.usd, 0);
   EXPECT_EQ(outcome.usage.calls, 0u);
+}
+
+// Costs an agent reports past the largest number leave the total at it instead of at an infinity, which the
+// run's recording could not hold.
+TEST(Observations, ReportedAdapterCostsSumToAFiniteTotal) {
+  CapabilityRun run("program p\nout o\nneeds coder: agent\n\ntask main:\n"
+                    "  h = coder.spawn \"x\"\n  o = h.observe()\n  o = h.observe()\n",
+                    {{"coder", NeedKind::Agent}});
+  for (int i = 0; i < 2; ++i) {
+    Observation observation = observation_of("working");
+    json::Object usage;
+    usage.set("usd", json::Value(1e308));
+    observation.extra.emplace("usage", json::Value(std::move(usage)));
+    run.host("coder").observations.push_back(observation);
+  }
+  TaskOutcome outcome = run.test.execute();
+  ASSERT_EQ(outcome.pause.kind(), PauseKind::Done) << describe(outcome.pause);
+  EXPECT_EQ(outcome.usage.adapter_usd, std::numeric_limits<double>::max());
 }
 
 TEST(Observations, AFailedObservationIsRetriedOrEndsTheRun) {

@@ -2,6 +2,7 @@
 // unavailable service, sampling, and judgments called by name.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,20 @@ TEST(Judgments, UsdIsChargedAfterTheAnswersAndEnforcedByTheCheckThatFollows) {
   EXPECT_DOUBLE_EQ(budget.used, 0.168);
   EXPECT_EQ(budget.limit, 0.1);
   EXPECT_EQ(run.service.asked.size(), 2u);
+}
+
+// A cost past the largest number (a huge price per token) is charged as the largest one: the budget still
+// pauses the run, and the amount it reports has a written form that reads back.
+TEST(Judgments, AnInfiniteCostIsChargedAsTheLargestFiniteOne) {
+  TestRun run("program p\nin t: text\nout a\n\ntask main budget usd 1000000:\n  a = t feels \"x\"\n",
+              runtime::Record{{"t", Value::text("x")}});
+  run.service.usd = std::numeric_limits<double>::infinity();
+  TaskOutcome outcome = run.execute();
+  ASSERT_EQ(outcome.pause.kind(), PauseKind::Budget) << describe(outcome.pause);
+  const auto& budget = detail<Pause::Budget>(outcome.pause);
+  EXPECT_EQ(budget.key, record::BudgetKey::Usd);
+  EXPECT_EQ(budget.used, std::numeric_limits<double>::max());
+  EXPECT_EQ(outcome.usage.usd, std::numeric_limits<double>::max());
 }
 
 TEST(Judgments, AnUnavailableServiceIsRetriedAfterTheResumeAndARejectionEndsTheRun) {

@@ -1,6 +1,7 @@
 // Reading a recording file line by line: line ends, numbering, refusals, the shared line cap, and the companion
 // check of a redacted recording.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -94,6 +95,20 @@ TEST(RecordingReader, ALineOverTheCapIsRefused) {
   EXPECT_NE(second.error().message.find(std::to_string(kMaxRecordingLineBytes) + " bytes a recording line may hold"),
             std::string::npos)
       << second.error().message;
+}
+
+// A file with no line end at all (here a sparse gigabyte) is refused once the cap is passed, not read to its end.
+TEST(RecordingReader, AFileWithoutLineEndsIsReadOnlyUpToTheCap) {
+  TempDir dir;
+  const std::string path = dir.write("endless.jsonl", kStart).string();
+  ASSERT_EQ(::truncate(path.c_str(), off_t{1} << 30), 0);
+  RecordingReader reader(path);
+  auto refused = reader.read_next();
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().message, "line 1 of the recording " + path + " is not a recorded event: the line is longer "
+                                     "than the " + std::to_string(kMaxRecordingLineBytes) +
+                                     " bytes a recording line may hold at line 1 column 0");
+  EXPECT_LE(reader.bytes_read(), kMaxRecordingLineBytes + 1);
 }
 
 TEST(RecordingReader, APendingEventIsHandedOutFirst) {

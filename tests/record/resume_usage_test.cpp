@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "json/reader.h"
 #include "json/writer.h"
 #include "record/resume.h"
 #include "record/usage.h"
@@ -183,6 +184,41 @@ TEST(SaturatingCounters, NeverLeaveTheUnsignedRange) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(saturating_u64(c.value), c.expected);
+  }
+}
+
+// A float counter's total stays finite, so that a usage written to a recording reads back.
+TEST(SaturatingCounters, FloatTotalsStayFinite) {
+  struct Case {
+    std::string name;
+    double total;
+    double amount;
+    double expected;
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  const double max = std::numeric_limits<double>::max();
+  const std::vector<Case> cases = {
+      {"ordinary sum", 0.5, 0.25, 0.75},
+      {"past the largest", 1e308, 1e308, max},
+      {"past the lowest", -1e308, -1e308, -max},
+      {"infinite amount", 2.0, inf, max},
+      {"negative infinite amount", 2.0, -inf, -max},
+      {"back down from the largest", max, -1e308, max - 1e308},
+      {"not a number", 2.0, std::nan(""), 2.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const double sum = saturating_add(c.total, c.amount);
+    EXPECT_EQ(sum, c.expected);
+    Usage usage;
+    usage.adapter_usd = sum;
+    std::string text;
+    usage.write_json(text);
+    auto parsed = json::parse(text);
+    ASSERT_TRUE(parsed.ok());
+    auto read = Usage::read_json(*parsed);
+    ASSERT_TRUE(read.ok()) << text << ": " << read.error();
+    EXPECT_EQ(*read, usage);
   }
 }
 
