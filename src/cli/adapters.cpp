@@ -7,7 +7,7 @@
 
 #include "cli/adapter_hosts.h"
 #include "cli/output.h"
-#include "cli/terminal_text.h"
+#include "syntax/terminal_text.h"
 
 namespace dravelin::cli {
 namespace {
@@ -16,7 +16,7 @@ std::string quoted(std::string_view name) { return "`" + std::string(name) + "`"
 
 // The stubs' lines carry the program's values (as JSON): escaped, each stays one line.
 void print_to_stderr(std::string_view line) {
-  std::string text = terminal_line(line);
+  std::string text = syntax::terminal_line(line);
   text += '\n';
   write_text(stderr, text);
 }

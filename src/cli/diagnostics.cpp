@@ -8,7 +8,7 @@
 
 #include "cli/display_width.h"
 #include "cli/output.h"
-#include "cli/terminal_text.h"
+#include "syntax/terminal_text.h"
 #include "compiler/module_sources.h"
 #include "runtime/runtime_error.h"
 #include "syntax/utf8.h"
@@ -79,7 +79,7 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
 }
 
 void write_place(std::string& out, std::string_view label, const syntax::Pos& pos) {
-  append_for_terminal(out, label, Backslashes::Kept);
+  syntax::append_for_terminal(out, label, syntax::Backslashes::Kept);
   out += ':';
   out += std::to_string(pos.line);
   out += ':';
@@ -190,13 +190,13 @@ void write_excerpt(std::string& out, SourceCache& sources, std::string_view labe
   out += "  ";
   out += number;
   out += " | ";
-  out += terminal_line(expand_tabs(*line));
+  out += syntax::terminal_line(expand_tabs(*line));
   out += '\n';
   out += "  ";
   out.append(number.size(), ' ');
   out += " | ";
-  out.append(display_width(terminal_line(expand_tabs(prefix))), ' ');
-  out.append(std::max<size_t>(display_width(terminal_line(expand_tabs(marked))), 1), '^');
+  out.append(display_width(syntax::terminal_line(expand_tabs(prefix))), ' ');
+  out.append(std::max<size_t>(display_width(syntax::terminal_line(expand_tabs(marked))), 1), '^');
   out += '\n';
 }
 
@@ -276,7 +276,7 @@ void write_reference_lines(std::string& out, std::string_view reference, std::st
 
 void write_report(std::string& out, SourceCache& sources, const Report& report) {
   // A message may quote the source, a value of the run or what an adapter or the model service said.
-  const std::string message = terminal_line(report.message);
+  const std::string message = syntax::terminal_line(report.message);
   write_place(out, report.label, report.span.start);
   out += ": ";
   if (report.severity == syntax::Severity::Warning) out += "warning: ";
@@ -298,7 +298,7 @@ namespace {
 constexpr size_t kFlushChunk = 64 * 1024;
 
 void write_hidden_reports(std::string& out, std::string_view label, uint32_t line, size_t hidden) {
-  append_for_terminal(out, label, Backslashes::Kept);
+  syntax::append_for_terminal(out, label, syntax::Backslashes::Kept);
   out += ':';
   out += std::to_string(line);
   out += ": ";
@@ -344,7 +344,7 @@ void write_diagnostics(std::string_view label, const std::vector<syntax::Diagnos
       out += "  related: ";
       write_place(out, related_label, related.span.start);
       out += ": ";
-      append_for_terminal(out, related.message, Backslashes::Kept);
+      syntax::append_for_terminal(out, related.message, syntax::Backslashes::Kept);
       out += '\n';
       write_excerpt(out, sources, related_label, related.span);
     }

@@ -14,7 +14,7 @@
 #include "cli/replay_command.h"
 #include "cli/run_command.h"
 #include "cli/setup.h"
-#include "cli/terminal_text.h"
+#include "syntax/terminal_text.h"
 #include "lsp/server.h"
 #include "serve/serve.h"
 
@@ -56,7 +56,7 @@ int error_exit(const CliError& error) {
   std::string line = "dravelin: ";
   for (size_t i = 0; i < error.messages.size(); ++i) {
     if (i > 0) line += ": ";
-    append_for_terminal(line, error.messages[i], Backslashes::Kept);
+    syntax::append_for_terminal(line, error.messages[i], syntax::Backslashes::Kept);
   }
   line += "\n";
   write_text(stderr, line);

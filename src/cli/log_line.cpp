@@ -3,7 +3,7 @@
 #include <variant>
 
 #include "cli/output.h"
-#include "cli/terminal_text.h"
+#include "syntax/terminal_text.h"
 #include "json/number_format.h"
 #include "json/writer.h"
 
@@ -15,7 +15,7 @@ std::optional<std::string> format_log_event(const record::Event& event) {
   std::string line = "log ";
   line += record::log_level_name(log->level);
   line += ' ';
-  append_for_terminal(line, log->task, Backslashes::Escaped);
+  syntax::append_for_terminal(line, log->task, syntax::Backslashes::Escaped);
   line += ' ';
   json::append_u64(line, log->source.start.line);
   line += ':';
@@ -35,16 +35,16 @@ std::optional<std::string> format_log_event(const record::Event& event) {
   }
   // The message and the fields are the program's (or a recording's): shown escaped, one event stays one line.
   if (text != nullptr) {
-    append_for_terminal(line, *text, Backslashes::Escaped);
+    syntax::append_for_terminal(line, *text, syntax::Backslashes::Escaped);
   } else if (const json::Object* object = entries.if_object()) {
     if (const json::Value* message = object->find("message")) {
-      append_for_terminal(line, json::to_compact(*message), Backslashes::Kept);
+      syntax::append_for_terminal(line, json::to_compact(*message), syntax::Backslashes::Kept);
     }
   }
   if (const json::Object* object = entries.if_object(); object != nullptr && !log->fields.empty()) {
     if (const json::Value* fields = object->find("fields")) {
       line += ' ';
-      append_for_terminal(line, json::to_compact(*fields), Backslashes::Kept);
+      syntax::append_for_terminal(line, json::to_compact(*fields), syntax::Backslashes::Kept);
     }
   }
   line += '\n';

@@ -13,7 +13,7 @@
 #include "cli/log_line.h"
 #include "cli/output.h"
 #include "cli/runtime_report.h"
-#include "cli/terminal_text.h"
+#include "syntax/terminal_text.h"
 #include "json/number_format.h"
 #include "json/writer.h"
 #include "record/sink.h"
@@ -55,10 +55,10 @@ Result<std::string, CliError> read_answer(AnswerInput& input) {
 
 Result<Next, CliError> confirm_prompt(const Pause::Confirm& confirm, AnswerInput& input) {
   // The question and its options are the program's texts: escaped, so they cannot pose as other lines.
-  std::string prompt = terminal_text(confirm.message) + "\noptions: ";
+  std::string prompt = syntax::terminal_text(confirm.message) + "\noptions: ";
   for (size_t i = 0; i < confirm.options.size(); ++i) {
     if (i > 0) prompt += ", ";
-    append_for_terminal(prompt, confirm.options[i], Backslashes::Escaped);
+    syntax::append_for_terminal(prompt, confirm.options[i], syntax::Backslashes::Escaped);
   }
   if (!write_text(stderr, prompt + "\n")) return unasked();
   const std::string line = TRY(read_answer(input));
@@ -227,10 +227,10 @@ int run_command(const Run& command) {
   end_adapters_on_termination_signals();
   auto adapters = setup_adapters(*ir, command.bindings, command.stubs);
   if (!adapters.ok()) return error_exit(adapters.error());
-  for (const std::string& notice : adapters->notices) write_text(stderr, terminal_line(notice) + "\n");
+  for (const std::string& notice : adapters->notices) write_text(stderr, syntax::terminal_line(notice) + "\n");
   if (command.redact && command.record) {
-    write_text(stderr,
-               terminal_line("sensitive replay companion: " + record::companion_path(command.record->string())) + "\n");
+    const std::string companion = record::companion_path(command.record->string());
+    write_text(stderr, syntax::terminal_line("sensitive replay companion: " + companion) + "\n");
   }
 
   const std::optional<std::string> label = runtime_source_label(*ir, source_label(command.file));

@@ -5,7 +5,8 @@
 
 namespace dravelin::serve::server {
 
-// Writes "dravelin serve: <text>" and a line feed to stderr; a failed write is ignored.
+// Writes "dravelin serve: <text>", control characters escaped, and a line feed to stderr; a failed write is
+// ignored.
 void note_on_stderr(std::string_view text);
 
 }  // namespace dravelin::serve::server

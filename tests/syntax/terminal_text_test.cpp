@@ -1,10 +1,10 @@
-#include "cli/terminal_text.h"
+#include "syntax/terminal_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace dravelin::cli {
+namespace dravelin::syntax {
 namespace {
 
 TEST(TerminalText, ControlsAndMalformedBytesNeverReachTheTerminal) {
@@ -35,4 +35,4 @@ TEST(TerminalText, ControlsAndMalformedBytesNeverReachTheTerminal) {
 }
 
 }  // namespace
-}  // namespace dravelin::cli
+}  // namespace dravelin::syntax

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace dravelin::cli {
+namespace dravelin::syntax {
 
 enum class Backslashes : bool { Kept, Escaped };
 
@@ -25,4 +25,4 @@ std::string terminal_text(std::string_view text);
 // path or a quoted value that the reader needs to see unchanged.
 std::string terminal_line(std::string_view text);
 
-}  // namespace dravelin::cli
+}  // namespace dravelin::syntax

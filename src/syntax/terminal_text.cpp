@@ -1,8 +1,8 @@
-#include "cli/terminal_text.h"
+#include "syntax/terminal_text.h"
 
 #include "syntax/utf8.h"
 
-namespace dravelin::cli {
+namespace dravelin::syntax {
 namespace {
 
 void append_escape(std::string& out, char32_t c) {
@@ -27,7 +27,7 @@ void append_for_terminal(std::string& out, std::string_view text, Backslashes ba
   out.reserve(out.size() + text.size());
   size_t run = 0;  // start of the bytes not yet copied
   for (size_t at = 0; at < text.size();) {
-    const syntax::Utf8Char c = syntax::decode_utf8(text, at);
+    const Utf8Char c = decode_utf8(text, at);
     const bool malformed = c.code == syntax::kReplacementChar && c.length == 1;
     const bool escaped = is_control(c.code) || (c.code == '\\' && backslashes == Backslashes::Escaped);
     if (!malformed && !escaped) {
@@ -37,7 +37,7 @@ void append_for_terminal(std::string& out, std::string_view text, Backslashes ba
     out.append(text, run, at - run);
     if (malformed) {
       syntax::append_utf8(out, syntax::kReplacementChar);
-      at += syntax::malformed_length(text, at);
+      at += malformed_length(text, at);
     } else {
       if (c.code == '\\') {
         out += "\\\\";
@@ -63,4 +63,4 @@ std::string terminal_line(std::string_view text) {
   return out;
 }
 
-}  // namespace dravelin::cli
+}  // namespace dravelin::syntax
