@@ -106,6 +106,10 @@ class World {
   std::set<std::string> transitive_imports(const AnalysisPtr& analysis);
   // The other open documents that import the document, directly or not.
   std::vector<std::string> dependents(const std::string& uri);
+  // The open documents, other than the given ones, that import one of them, directly or not, in URI order.
+  // One pass over the imports of every open document and of the modules they reach, whatever the number of
+  // documents asked about.
+  std::vector<std::string> dependents(std::span<const std::string> uris);
   // The open documents, then the workspace's source files that are not open.
   std::vector<AnalysisPtr> all_documents();
 
