@@ -185,8 +185,8 @@ Result<Flow, std::string> handle_message(ServerState& state, const Message& mess
 // Publishes the documents the batches so far left to publish, in URI order, the open dependents of the changed
 // ones first added to them. A message that arrives meanwhile ends the publishing after the document in hand:
 // it is handed back to be handled at once, and the documents not yet published stay for the next call, which
-// computes them on the World as that message left it. A document is thus never published from a text older
-// than one the server has already been sent.
+// computes them on the World as that message left it: each document's last publication is the one publishing
+// everything after that message would have sent, and a request waits for one document at most.
 Result<Unit, std::string> publish(ServerState& state, std::optional<Message>& arrived) {
   std::vector<std::string> changed;
   for (const std::string& uri : std::exchange(state.changed, {}))
