@@ -21,7 +21,7 @@ Result<fs::path, syntax::DiagnosticCode> ModuleCache::resolve(const fs::path& im
 
 const fs::path& ModuleCache::canonical(const fs::path& path) {
   auto it = canonical_.find(path);
-  if (it == canonical_.end()) it = canonical_.emplace(path, canonical_path(path)).first;
+  if (it == canonical_.end()) it = canonical_.emplace(path, sources_->key(path)).first;
   return it->second;
 }
 
@@ -29,7 +29,7 @@ const LoadedModule& ModuleCache::load(const fs::path& resolved, const fs::path& 
   auto it = loaded_.find(canonical);
   if (it != loaded_.end()) return it->second;
   LoadedModule loaded;
-  Result<std::string, ReadError> text = sources_->read_text(resolved);
+  Result<std::string, ReadError> text = sources_->read_text(resolved, canonical);
   if (!text.ok()) {
     loaded = std::move(text).error();
   } else {

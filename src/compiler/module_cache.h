@@ -30,7 +30,7 @@ class ModuleCache {
   Result<std::filesystem::path, syntax::DiagnosticCode> resolve(const std::filesystem::path& importer,
                                                                 const std::string& written);
 
-  // canonical_path, computed once per path.
+  // ModuleSources::key (canonical_path for files on disk), computed once per path.
   const std::filesystem::path& canonical(const std::filesystem::path& path);
 
   // The module whose canonical path is `canonical`, read from `resolved` (one of its spellings) and parsed on

@@ -81,14 +81,77 @@ std::string display_path(const fs::path& path) {
   return out;
 }
 
-fs::path canonical_path(const fs::path& path) {
-  if (std::optional<fs::path> whole = try_canonical(path)) return *whole;
+namespace {
+
+// canonical_path when the file or its directory exists.
+std::optional<fs::path> canonical_on_disk(const fs::path& path) {
+  // A missing file, the usual case for an unsaved module, is told by one look instead of a walk that resolves
+  // every directory on the way before failing.
+  std::error_code ec;
+  const bool missing = !path.empty() && !fs::exists(path, ec) && !ec;
+  if (!missing)
+    if (std::optional<fs::path> whole = try_canonical(path)) return whole;
   std::optional<fs::path> parent = parent_of(path);
   std::optional<fs::path> name = final_component(path);
   if (parent && !parent->empty() && name) {
     if (std::optional<fs::path> base = try_canonical(*parent)) return *base / *name;
   }
-  return path;
+  return std::nullopt;
+}
+
+// Whether some key of the overlay lies below the directory. Keys below it sort right after it.
+bool holds_directory(const std::map<fs::path, std::string>& overlay, const fs::path& directory) {
+  auto next = overlay.upper_bound(directory);
+  if (next == overlay.end()) return false;
+  auto inside = next->first.begin();
+  for (const fs::path& part : directory) {
+    if (inside == next->first.end() || *inside != part) return false;
+    ++inside;
+  }
+  return inside != next->first.end();
+}
+
+}  // namespace
+
+fs::path canonical_path(const fs::path& path) { return canonical_on_disk(path).value_or(path); }
+
+fs::path source_key(const fs::path& path, const std::map<fs::path, std::string>& overlay) {
+  if (std::optional<fs::path> found = canonical_on_disk(path)) return *found;
+  const std::vector<fs::path> parts = components(path);
+  if (parts.empty()) return path;
+  auto joined = [&](size_t from, size_t to, fs::path out) {
+    for (size_t i = from; i < to; ++i) out /= parts[i];
+    return out;
+  };
+  // The deepest directory on disk, tried from the longest prefix: most missing paths lack only a name or two.
+  std::optional<fs::path> base;
+  size_t kept = parts.size();
+  while (!base && kept > 0) {
+    --kept;
+    if (kept > 0) base = try_canonical(joined(0, kept, fs::path()));
+  }
+  if (!base) {
+    if (!path.is_relative()) return path;
+    base = try_canonical(".");
+    if (!base) return path;
+  }
+  fs::path key = *base;
+  size_t missing = 0;  // names after `base`
+  for (size_t i = kept; i < parts.size(); ++i) {
+    const fs::path& part = parts[i];
+    if (part == ".") continue;
+    if (part != "..") {
+      key /= part;
+      ++missing;
+      continue;
+    }
+    // Right after `base`, ".." follows a file (the directory's own ".." would have been on disk).
+    if (missing == 0 || !holds_directory(overlay, key)) return path;
+    key = key.parent_path();
+    // Back on disk: what follows may name links and ".." of real directories again.
+    if (--missing == 0) return source_key(joined(i + 1, parts.size(), key), overlay);
+  }
+  return key;
 }
 
 ModuleSources ModuleSources::from_env() {
@@ -110,8 +173,10 @@ ModuleSources ModuleSources::from_env() {
 bool ModuleSources::exists(const fs::path& path) const {
   std::error_code ec;
   if (!path.empty() && fs::exists(path, ec) && !ec) return true;
-  return overlay.count(canonical_path(path)) != 0;
+  return overlay.count(key(path)) != 0;
 }
+
+fs::path ModuleSources::key(const fs::path& path) const { return source_key(path, overlay); }
 
 Result<fs::path, syntax::DiagnosticCode> ModuleSources::resolve(const fs::path& importer,
                                                                 std::string_view written) const {
@@ -129,10 +194,13 @@ Result<fs::path, syntax::DiagnosticCode> ModuleSources::resolve(const fs::path& 
 }
 
 Result<std::string, ReadError> ModuleSources::read_text(const fs::path& path) const {
-  if (!overlay.empty()) {
-    auto it = overlay.find(canonical_path(path));
-    if (it != overlay.end()) return it->second;
-  }
+  if (overlay.empty()) return read_regular_file(path);
+  return read_text(path, key(path));
+}
+
+Result<std::string, ReadError> ModuleSources::read_text(const fs::path& path, const fs::path& path_key) const {
+  auto it = overlay.find(path_key);
+  if (it != overlay.end()) return it->second;
   return read_regular_file(path);
 }
 

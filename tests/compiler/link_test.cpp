@@ -156,6 +156,24 @@ TEST(Link, CyclesAreRefusedWhereTheyClose) {
   }
 }
 
+TEST(Link, UnsavedModulesInAMissingFolderAreOneModuleWhateverTheSpelling) {
+  // Without one identity for every spelling, this cycle would link afresh under longer and longer paths.
+  TempDir dir;
+  const fs::path app = canonical_path(dir.path()) / "ghost" / "app";
+  ModuleSources sources;
+  sources.overlay[app / "a.zem"] = "program a\nuse \"./b.zem\" as b\n";
+  sources.overlay[app / "b.zem"] = "program b\nuse \"../app/./a.zem\" as a\n";
+  std::vector<Diagnostic> d = diagnostics_of(link(sources.overlay[app / "a.zem"], app / "a.zem", sources));
+  ASSERT_EQ(d.size(), 1u);
+  EXPECT_EQ(d[0].code, DiagnosticCode::UseCycle);
+  EXPECT_EQ(d[0].file, (app / "./b.zem").string());
+
+  sources.overlay[app / "b.zem"] = "program b\n";
+  LinkResult linked = link("program main\nuse \"./b.zem\" as b\nuse \"../app/b.zem\" as again\n", app / "main.zem", sources);
+  ASSERT_TRUE(linked.ok()) << syntax::debug_string(linked.error());
+  EXPECT_EQ((*linked)[1].program, (*linked)[2].program);
+}
+
 TEST(Link, AliasesMustBeNewInTheirModule) {
   const fs::path dir = kLink / "order";
   {

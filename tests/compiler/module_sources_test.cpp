@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -224,6 +225,80 @@ TEST(CanonicalPath, ResolvesWhatExistsAndKeepsTheRest) {
       {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(canonical_path(c.input).native(), c.expected.native()) << c.input;
+}
+
+TEST(SourceKey, MissingFoldersAreNormalisedAsTheFileSystemWouldWalkThem) {
+  TempDir dir;
+  const fs::path real = canonical_path(dir.path());
+  fs::create_directory_symlink(dir.path(), dir.path() / "link");
+  dir.write("on_disk.zem", "program d\n");
+  // Unsaved documents in folders that do not exist: "ghost/dir" and "ghost/side" are folders only through them.
+  const fs::path ghost = real / "ghost";
+  std::map<fs::path, std::string> overlay{{ghost / "dir/b.zem", ""}, {ghost / "side/s.zem", ""}, {ghost / "top.zem", ""}};
+
+  struct Case {
+    const char* name;
+    fs::path input;
+    fs::path expected;
+  };
+  const Case cases[] = {
+      {"plain", ghost / "dir/b.zem", ghost / "dir/b.zem"},
+      {"dot", ghost / "dir/./b.zem", ghost / "dir/b.zem"},
+      {"dots and empty components", dir.path() / "ghost/./dir//./b.zem", ghost / "dir/b.zem"},
+      {"back over a folder of the overlay", ghost / "dir/../dir/b.zem", ghost / "dir/b.zem"},
+      {"to a sibling folder", ghost / "dir/../side/s.zem", ghost / "side/s.zem"},
+      {"up two", ghost / "dir/../../ghost/top.zem", ghost / "top.zem"},
+      // Back on disk, links are resolved again.
+      {"back onto the disk", ghost / "../link/ghost/dir/b.zem", ghost / "dir/b.zem"},
+      {"existing part through a link", dir.path() / "link/ghost/dir/./b.zem", ghost / "dir/b.zem"},
+      // The file system refuses ".." after a name it does not have: so does the key, which then matches nothing.
+      {"back over a folder nobody has", ghost / "dir/nope/../b.zem", ghost / "dir/nope/../b.zem"},
+      {"back over a file", ghost / "top.zem/../dir/b.zem", ghost / "top.zem/../dir/b.zem"},
+      {"back over a file on disk", dir.path() / "on_disk.zem/../ghost/top.zem", dir.path() / "on_disk.zem/../ghost/top.zem"},
+      {"empty", "", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(source_key(c.input, overlay).native(), c.expected.native()) << c.name;
+  // Without missing folders the key is the canonical path.
+  EXPECT_EQ(source_key(dir.path() / "link/on_disk.zem", overlay), real / "on_disk.zem");
+  EXPECT_EQ(source_key(dir.path() / "link/new.zem", overlay), real / "new.zem");
+}
+
+TEST(ModuleSourcesOverlay, UnsavedDocumentsInAMissingFolderFindEachOther) {
+  TempDir dir;
+  const fs::path ghost = canonical_path(dir.path()) / "ghost";
+  ModuleSources sources;
+  sources.roots = {ghost / "lib"};
+  sources.overlay[ghost / "app/b.zem"] = "program b\n";
+  sources.overlay[ghost / "app/sub/c.zem"] = "program c\n";
+  sources.overlay[ghost / "lib/l.zem"] = "program l\n";
+  sources.overlay[ghost / "outside.zem"] = "program outside\n";
+  const fs::path importer = ghost / "app/a.zem";
+
+  struct Case {
+    const char* written;
+    std::optional<std::string> text;  // none: not found
+  };
+  const Case cases[] = {
+      {"./b.zem", "program b\n"},
+      {"./././b.zem", "program b\n"},
+      {"../app/b.zem", "program b\n"},
+      {"./sub/../b.zem", "program b\n"},
+      {"./sub/../sub/c.zem", "program c\n"},
+      {"../outside.zem", "program outside\n"},
+      {"l.zem", "program l\n"},
+      {"./lib/../b.zem", std::nullopt},     // "app/lib" is no folder
+      {"x/../../outside.zem", std::nullopt},  // out of the root through a folder that does not exist
+      {"../lib/../../ghost/outside.zem", "program outside\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.written);
+    auto resolved = sources.resolve(importer, c.written);
+    ASSERT_EQ(resolved.ok(), c.text.has_value());
+    if (!c.text) continue;
+    auto text = sources.read_text(*resolved);
+    ASSERT_TRUE(text.ok()) << text.error().message;
+    EXPECT_EQ(*text, *c.text);
+  }
 }
 
 TEST(DisplayPath, ReplacesMalformedBytes) {

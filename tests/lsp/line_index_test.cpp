@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "syntax/utf8.h"
 
 namespace dravelin::lsp {
 namespace {
@@ -116,6 +119,56 @@ TEST(LineIndex, CursorAgreesWithPositionWhateverTheOrderOfOffsets) {
     for (size_t offset : offsets)
       EXPECT_EQ(show(cursor.position(offset)), show(index.position(text, offset)))
           << "offset " << offset << " in " << encoding_name(encoding);
+  }
+}
+
+// The count from the line start that every conversion must agree with, whatever it starts from.
+Position counted(std::string_view text, size_t offset, E encoding) {
+  offset = std::min(offset, text.size());
+  while (offset > 0 && offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80) --offset;
+  const size_t feed = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
+  const size_t line_start = feed == std::string_view::npos ? 0 : feed + 1;
+  const auto line = static_cast<uint32_t>(std::count(text.begin(), text.begin() + line_start, '\n'));
+  uint32_t units = 0;
+  for (size_t i = line_start; i < offset;) {
+    const syntax::Utf8Char c = syntax::decode_utf8(text, i);
+    units += encoding == E::Utf8 ? c.length : encoding == E::Utf16 && c.code >= 0x10000 ? 2 : 1;
+    i += c.length;
+  }
+  return {line, units};
+}
+
+TEST(LineIndex, LongLinesConvertAsACountFromTheLineStartWould) {
+  // Long lines of mixed widths, with malformed bytes (a stray continuation, a cut sequence) among them, so
+  // that characters straddle every place a walk could start from; short lines between them.
+  std::string line;
+  for (int i = 0; i < 40; ++i) line += "ab" + kEmoji + kEAcute + "cd" + kWide + (i % 7 == 0 ? "\x80" : "") + (i % 11 == 0 ? "\xE6\xBC" : "");
+  const std::string text = line + "\nshort\n" + line + "\r\n\n" + line;
+  for (E encoding : {E::Utf8, E::Utf16, E::Utf32}) {
+    LineIndex index(text, encoding);
+    LineIndex::Cursor cursor(index, text);
+    for (size_t offset = 0; offset <= text.size() + 1; ++offset) {
+      const Position expected = counted(text, offset, encoding);
+      ASSERT_EQ(show(index.position(text, offset)), show(expected)) << "offset " << offset << " in " << encoding_name(encoding);
+      ASSERT_EQ(show(cursor.position(offset)), show(expected)) << "offset " << offset << " in " << encoding_name(encoding);
+    }
+    // Every character count of every line, past the end included, lands where the walk from the line start
+    // stops: at or just after the count, never inside a character.
+    for (uint32_t l = 0; l < index.line_count(); ++l) {
+      const size_t start = index.line_start(l);
+      const size_t end = l + 1 < index.line_count() ? index.line_start(l + 1) - 1 : text.size();
+      size_t walked = start;
+      uint32_t units = 0;
+      for (uint32_t character = 0; character <= counted(text, end, encoding).character + 2; ++character) {
+        while (walked < end && units < character) {
+          const syntax::Utf8Char c = syntax::decode_utf8(text, walked);
+          units += encoding == E::Utf8 ? c.length : encoding == E::Utf16 && c.code >= 0x10000 ? 2 : 1;
+          walked += c.length;
+        }
+        ASSERT_EQ(index.offset(text, {l, character}), walked)
+            << "line " << l << " character " << character << " in " << encoding_name(encoding);
+      }
+    }
   }
 }
 

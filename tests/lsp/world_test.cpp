@@ -6,11 +6,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "compiler/temp_dir.h"
+#include "lsp/core/diagnostics.h"
 #include "lsp/core/uri.h"
 
 namespace dravelin::lsp {
@@ -244,6 +247,100 @@ TEST(WorldImports, DependentsAreTheOpenDocumentsImportingDirectlyOrNot) {
   EXPECT_TRUE(world.dependents(path_to_uri(top)).empty());
   EXPECT_TRUE(world.dependents("untitled:never-opened").empty());
   (void)mid;
+}
+
+TEST(WorldImports, DependentsOfManyAreThoseOfEachLeavingOutTheOnesAsked) {
+  // base <- via (on disk only) <- top; loop_a <-> loop_b -> base; lone and an untitled document import nothing
+  // that resolves.
+  TempDir dir;
+  const fs::path base = dir.write("base.zem", "program base\n");
+  dir.write("via.zem", "program via\nuse \"./base.zem\" as base\n");
+  const fs::path top = dir.write("top.zem", "program top\nuse \"./via.zem\" as via\n");
+  const fs::path loop_a = dir.write("loop_a.zem", "program loop_a\nuse \"./loop_b.zem\" as b\n");
+  const fs::path loop_b = dir.write("loop_b.zem", "program loop_b\nuse \"./loop_a.zem\" as a\nuse \"./base.zem\" as base\n");
+  const fs::path lone = dir.write("lone.zem", "program lone\n");
+  World world = make_world();
+  std::map<std::string, std::string> uri;
+  for (const fs::path& p : {base, top, loop_a, loop_b, lone}) {
+    uri[p.stem().string()] = path_to_uri(p);
+    world.did_open(path_to_uri(p), *compiler::ModuleSources{}.read_text(p), 1);
+  }
+  world.did_open("untitled:scratch", "program scratch\nuse \"./base.zem\" as base\n", 1);
+
+  struct Case {
+    Strings asked;
+    Strings expected;
+  };
+  const Case cases[] = {
+      {{"base"}, {"loop_a", "loop_b", "top"}},
+      {{"loop_a"}, {"loop_b"}},
+      {{"loop_a", "loop_b"}, {}},
+      {{"base", "loop_a"}, {"loop_b", "top"}},
+      {{"top", "lone"}, {}},
+      {{}, {}},
+  };
+  for (const Case& c : cases) {
+    Strings asked, expected;
+    for (const std::string& name : c.asked) asked.push_back(uri[name]);
+    for (const std::string& name : c.expected) expected.push_back(uri[name]);
+    EXPECT_EQ(world.dependents(asked), expected) << testing::PrintToString(c.asked);
+    // The same as asking about each one alone, less the ones asked.
+    std::set<std::string> one_by_one;
+    for (const std::string& u : asked)
+      for (const std::string& d : world.dependents(u)) one_by_one.insert(d);
+    for (const std::string& u : asked) one_by_one.erase(u);
+    EXPECT_EQ(Strings(one_by_one.begin(), one_by_one.end()), expected) << testing::PrintToString(c.asked);
+  }
+}
+
+TEST(WorldImports, OpenDocumentsInAMissingFolderResolveEachOtherHoweverSpelled) {
+  TempDir dir;
+  const fs::path ghost = dir.path() / "ghost";  // never made: the documents exist only as opened
+  const std::string a = path_to_uri(ghost / "app/a.zem");
+  const std::string b = path_to_uri(ghost / "app/b.zem");
+  const std::string c = path_to_uri(ghost / "app/sub/c.zem");
+  World world = make_world();
+  world.did_open(a, "program a\nuse \"../app/./sub/c.zem\" as c\nuse \"./b.zem\" as b\n", 1);
+  world.did_open(b, "program b\n\ndef f(x):\n  return missing\n", 1);
+  world.did_open(c, "program c\n", 1);
+
+  AnalysisPtr importer = world.analysis(a);
+  for (const char* written : {"./b.zem", "./././b.zem", "../app/b.zem", "./sub/../b.zem", "../../ghost/app/b.zem"})
+    EXPECT_EQ(world.resolve_import(*importer, written), world.analysis(b)) << written;
+  EXPECT_EQ(world.resolve_import(*importer, "../app/./sub/c.zem"), world.analysis(c));
+  // A ".." after a folder nobody has is refused, as the file system would refuse it.
+  EXPECT_FALSE(world.resolve_import(*importer, "./nope/../b.zem"));
+  EXPECT_FALSE(world.resolve_import(*importer, "./b.zem/../b.zem"));
+
+  EXPECT_EQ(world.dependents(b), Strings{a});
+  EXPECT_EQ(world.dependents(c), Strings{a});
+  // The finding in b is shown in a, on the use that leads to b (not the first one).
+  std::vector<LspDiagnostic> found = compute_diagnostics(world, importer, "https://example.test/errors");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].code, "unassigned_read");
+  EXPECT_EQ(found[0].range.start.line, 2u);
+  ASSERT_EQ(found[0].related.size(), 1u);
+  EXPECT_EQ(found[0].related[0].location.uri, b);
+
+  // Closed, b is found no more.
+  world.did_close(b);
+  EXPECT_FALSE(world.resolve_import(*world.analysis(a), "./b.zem"));
+}
+
+TEST(WorldDocuments, ClosingOneOfTwoUrisOfAFileKeepsTheOtherInTheOverlay) {
+  TempDir dir;
+  const fs::path file = dir.path() / "m.zem";
+  const std::string plain = path_to_uri(file);
+  const std::string dotted = path_to_uri(dir.path() / "./m.zem");
+  ASSERT_NE(plain, dotted);
+  World world = make_world();
+  world.did_open(plain, "program plain\n", 1);
+  world.did_open(dotted, "program dotted\n", 1);
+  world.did_close(dotted);
+  EXPECT_EQ(world.module_sources().overlay.at(compiler::canonical_path(file)), "program plain\n");
+  EXPECT_EQ(world.analysis_for_path(file)->index->symbols[0].name, "plain");
+  world.did_close(plain);
+  EXPECT_EQ(world.module_sources().overlay.count(compiler::canonical_path(file)), 0u);
 }
 
 TEST(WorldResolve, DefiningDocumentFollowsUnitsModulesAndCapabilities) {

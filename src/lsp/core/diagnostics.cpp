@@ -121,7 +121,7 @@ bool import_reaches(World& world, const AnalysisPtr& importer, std::string_view 
     queue.pop_front();
     if (step.depth > 16) continue;
     if (AnalysisPtr module = world.resolve_import(*step.importer, step.use_path)) {
-      if (module->path && compiler::canonical_path(*module->path) == target) return true;
+      if (module->path && world.module_sources().key(*module->path) == target) return true;
       if (!visited.insert(document_key(*module)).second || !module->index) continue;
       for (const ImportAlias& import : module->index->imports)
         if (import.path) queue.push_back({module, *import.path, step.depth + 1});
@@ -130,7 +130,7 @@ bool import_reaches(World& world, const AnalysisPtr& importer, std::string_view 
     fs::path candidate = fs::path(step.use_path);
     if (step.importer->path && step.importer->path->has_parent_path())
       candidate = step.importer->path->parent_path() / candidate;
-    if (compiler::canonical_path(candidate) == target) return true;
+    if (world.module_sources().key(candidate) == target) return true;
   }
   return false;
 }
@@ -140,7 +140,7 @@ LspDiagnostic foreign_file_diagnostic(World& world, const AnalysisPtr& self, con
   const Analysis& analysis = *self;
   LspDiagnostic out = base_diagnostic(diagnostic, error_reference);
   if (analysis.index && !analysis.index->imports.empty()) {
-    const fs::path target = compiler::canonical_path(file);
+    const fs::path target = world.module_sources().key(file);
     const ImportAlias* place = &analysis.index->imports.front();
     for (const ImportAlias& import : analysis.index->imports) {
       if (import.path && import_reaches(world, self, *import.path, target)) {
@@ -172,11 +172,11 @@ std::vector<LspDiagnostic> compute_diagnostics(World& world, const AnalysisPtr& 
       compiler::compile_source(*analysis->parse.program, analysis->path, world.module_sources());
   const std::vector<syntax::Diagnostic>& found = compiled.ok() ? compiled->warnings : compiled.error();
   std::optional<fs::path> own;
-  if (analysis->path) own = compiler::canonical_path(*analysis->path);
+  if (analysis->path) own = world.module_sources().key(*analysis->path);
   for (const syntax::Diagnostic& d : found) {
     if (d.file) {
       const fs::path file(*d.file);
-      if (!own || compiler::canonical_path(file) != *own) {
+      if (!own || world.module_sources().key(file) != *own) {
         out.push_back(foreign_file_diagnostic(world, analysis, d, file, error_reference));
         continue;
       }

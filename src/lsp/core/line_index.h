@@ -2,6 +2,9 @@
 //
 // Only "\n" ends a line; "\r" is an ordinary character. The index keeps no text: every conversion is given the
 // text it was built from.
+//
+// A conversion counts characters from the line's start, or on a long line from the nearest checkpoint before
+// the place asked: a line of any length costs a binary search and a walk of a few dozen bytes per conversion.
 #pragma once
 
 #include <cstddef>
@@ -63,7 +66,17 @@ class LineIndex {
   };
 
  private:
+  // A character boundary inside a long line and the units of its line before it.
+  struct Checkpoint {
+    uint32_t offset;
+    uint32_t units;
+  };
+
+  // Where to start counting towards `offset` on `line`: the last checkpoint at or before it, else the line start.
+  Checkpoint walk_start(size_t line, size_t offset) const;
+
   std::vector<uint32_t> line_starts_;
+  std::vector<Checkpoint> checkpoints_;  // ascending offsets; one per few dozen bytes of each long line
   PositionEncoding encoding_;
 };
 

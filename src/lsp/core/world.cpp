@@ -19,7 +19,7 @@ AnalysisPtr analyze_document(std::string uri, std::optional<std::filesystem::pat
 }
 
 std::string document_key(const Analysis& analysis) {
-  if (analysis.path) return compiler::display_path(compiler::canonical_path(*analysis.path));
+  if (analysis.path) return compiler::display_path(compiler::source_key(*analysis.path, {}));
   return analysis.uri;
 }
 
@@ -33,11 +33,13 @@ World::World(PositionEncoding encoding, std::vector<std::filesystem::path> works
                                 encoding)) {}
 
 void World::did_open(std::string uri, std::string text, int32_t version) {
+  did_close(uri);
   Document document;
   document.path = uri_to_path(uri);
   if (document.path) {
-    document.canonical = compiler::canonical_path(*document.path);
-    module_sources_.overlay[*document.canonical] = text;
+    document.key = module_sources_.key(*document.path);
+    module_sources_.overlay[*document.key] = text;
+    open_files_[*document.key].insert(uri);
   }
   document.text = std::move(text);
   document.uri = uri;
@@ -61,13 +63,23 @@ void World::did_change(const std::string& uri, const std::vector<ContentChange>&
   }
   document.version = version;
   document.analysis.reset();
-  if (document.canonical) module_sources_.overlay[*document.canonical] = document.text;
+  if (document.key) module_sources_.overlay[*document.key] = document.text;
 }
 
 void World::did_close(const std::string& uri) {
   auto found = documents_.find(uri);
   if (found == documents_.end()) return;
-  if (found->second.canonical) module_sources_.overlay.erase(*found->second.canonical);
+  if (const std::optional<std::filesystem::path>& key = found->second.key) {
+    auto file = open_files_.find(*key);
+    file->second.erase(uri);
+    if (file->second.empty()) {
+      open_files_.erase(file);
+      module_sources_.overlay.erase(*key);
+    } else {
+      // Another URI of the same file is still open: its text stays what imports of the file read.
+      module_sources_.overlay[*key] = documents_.at(*file->second.begin()).text;
+    }
+  }
   documents_.erase(found);
 }
 

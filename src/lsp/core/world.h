@@ -40,8 +40,8 @@ using AnalysisPtr = std::shared_ptr<const Analysis>;
 AnalysisPtr analyze_document(std::string uri, std::optional<std::filesystem::path> path, std::string text,
                              PositionEncoding encoding);
 
-// The identity of a document: the text of its canonical path when it has a path, else its URI. An open
-// document and the same file read from disk have the same key.
+// The identity of a document: the text of its path's key (compiler::source_key) when it has a path, else its
+// URI. An open document and the same file read from disk have the same key.
 std::string document_key(const Analysis& analysis);
 
 // A declared symbol of an indexed document.
@@ -106,6 +106,10 @@ class World {
   std::set<std::string> transitive_imports(const AnalysisPtr& analysis);
   // The other open documents that import the document, directly or not.
   std::vector<std::string> dependents(const std::string& uri);
+  // The open documents, other than the given ones, that import one of them, directly or not, in URI order.
+  // One pass over the imports of every open document and of the modules they reach, whatever the number of
+  // documents asked about.
+  std::vector<std::string> dependents(std::span<const std::string> uris);
   // The open documents, then the workspace's source files that are not open.
   std::vector<AnalysisPtr> all_documents();
 
@@ -121,7 +125,7 @@ class World {
   struct Document {
     std::string text;
     std::optional<std::filesystem::path> path;
-    std::optional<std::filesystem::path> canonical;
+    std::optional<std::filesystem::path> key;  // in the overlay and among the open files
     std::string uri;
     AnalysisPtr analysis;
     int32_t version = 0;
@@ -139,6 +143,8 @@ class World {
   compiler::ModuleSources module_sources_;
   DiskLimits limits_;
   std::map<std::string, Document> documents_;
+  // The URIs of the open documents under each overlay key: the first one stands for the file.
+  std::map<std::filesystem::path, std::set<std::string>> open_files_;
   AnalysisPtr prelude_;
   std::map<std::filesystem::path, CachedFile> file_cache_;
   std::optional<std::vector<std::filesystem::path>> workspace_files_;

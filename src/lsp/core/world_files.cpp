@@ -88,9 +88,8 @@ void scan_source_files(const fs::path& directory, std::vector<fs::path>& files, 
 }
 
 AnalysisPtr World::analysis_for_path(const fs::path& path) {
-  const fs::path key = compiler::canonical_path(path);
-  for (const auto& [uri, document] : documents_)
-    if (document.canonical && *document.canonical == key) return analysis(uri);
+  const fs::path key = module_sources_.key(path);
+  if (auto open = open_files_.find(key); open != open_files_.end()) return analysis(*open->second.begin());
 
   struct stat info {};
   if (::stat(key.c_str(), &info) != 0) {
@@ -131,7 +130,7 @@ std::vector<AnalysisPtr> World::all_documents() {
     out.push_back(std::move(a));
   }
   for (const fs::path& file : workspace_files()) {
-    if (keys.count(compiler::display_path(compiler::canonical_path(file))) != 0) continue;
+    if (keys.count(compiler::display_path(compiler::source_key(file, {}))) != 0) continue;
     if (AnalysisPtr a = analysis_for_path(file)) {
       keys.insert(document_key(*a));
       out.push_back(std::move(a));

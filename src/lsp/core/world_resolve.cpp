@@ -1,5 +1,6 @@
 // Following names across documents: imports, module paths, the declaration a name refers to, and the
 // documents that import one another.
+#include <algorithm>
 #include <utility>
 
 #include "base/overloaded.h"
@@ -141,16 +142,73 @@ std::set<std::string> World::transitive_imports(const AnalysisPtr& analysis) {
   return keys;
 }
 
-std::vector<std::string> World::dependents(const std::string& uri) {
-  AnalysisPtr changed = analysis(uri);
-  if (!changed) return {};
-  const std::string key = document_key(*changed);
-  std::vector<std::string> out;
-  for (const std::string& other : open_uris()) {
-    if (other == uri) continue;
-    AnalysisPtr a = analysis(other);
-    if (a && transitive_imports(a).count(key) != 0) out.push_back(other);
+std::vector<std::string> World::dependents(const std::string& uri) { return dependents(std::span(&uri, 1)); }
+
+std::vector<std::string> World::dependents(std::span<const std::string> uris) {
+  std::set<std::string> wanted;
+  for (const std::string& uri : uris)
+    if (AnalysisPtr a = analysis(uri)) wanted.insert(document_key(*a));
+  if (wanted.empty()) return {};
+
+  // The modules reached from the open documents, one node per document key, expanded from the analysis that
+  // resolving an import gave first (as transitive_imports does); each import of each analysis resolved once.
+  std::map<std::string, size_t> ids;
+  std::vector<AnalysisPtr> nodes;
+  std::vector<std::vector<size_t>> importers;  // per node, the nodes with an import of it
+  std::map<const Analysis*, std::vector<size_t>> imports;
+  // By value: the analysis may be one of `nodes`, which grows below.
+  auto imports_of = [&](AnalysisPtr a) -> const std::vector<size_t>& {
+    auto found = imports.find(a.get());
+    if (found != imports.end()) return found->second;
+    std::vector<size_t> targets;
+    if (a->index) {
+      for (const ImportAlias& import : a->index->imports) {
+        if (!import.path) continue;
+        AnalysisPtr module = resolve_import(*a, *import.path);
+        if (!module) continue;
+        auto [id, added] = ids.emplace(document_key(*module), nodes.size());
+        if (added) {
+          nodes.push_back(std::move(module));
+          importers.emplace_back();
+        }
+        targets.push_back(id->second);
+      }
+    }
+    return imports.emplace(a.get(), std::move(targets)).first->second;
+  };
+
+  std::set<std::string> asked(uris.begin(), uris.end());
+  std::vector<std::pair<std::string, std::vector<size_t>>> candidates;
+  for (const std::string& uri : open_uris()) {
+    if (asked.count(uri) != 0) continue;
+    if (AnalysisPtr a = analysis(uri)) candidates.emplace_back(uri, imports_of(a));
   }
+  for (size_t node = 0; node < nodes.size(); ++node) {
+    for (size_t target : imports_of(nodes[node])) importers[target].push_back(node);
+  }
+
+  // Backwards from the documents asked about: every node that reaches one of them.
+  std::vector<bool> reaches(nodes.size(), false);
+  std::vector<size_t> stack;
+  for (const std::string& key : wanted) {
+    auto found = ids.find(key);
+    if (found == ids.end()) continue;
+    reaches[found->second] = true;
+    stack.push_back(found->second);
+  }
+  while (!stack.empty()) {
+    const size_t node = stack.back();
+    stack.pop_back();
+    for (size_t importer : importers[node]) {
+      if (reaches[importer]) continue;
+      reaches[importer] = true;
+      stack.push_back(importer);
+    }
+  }
+
+  std::vector<std::string> out;
+  for (const auto& [uri, targets] : candidates)
+    if (std::any_of(targets.begin(), targets.end(), [&](size_t t) { return reaches[t]; })) out.push_back(uri);
   return out;
 }
 

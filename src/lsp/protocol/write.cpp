@@ -33,16 +33,26 @@ json::Value to_json(const Position& position) {
   return object({{"line", position.line}, {"character", position.character}});
 }
 
-json::Value to_json(const Range& range) { return object({{"start", to_json(range.start)}, {"end", to_json(range.end)}}); }
+// Ranges and locations come by the hundred thousand (references, diagnostics): their nested members are moved
+// in, where the initializer list of `object` would copy them.
+json::Value to_json(const Range& range) {
+  json::Value out = object({});
+  add(out, "start", to_json(range.start));
+  add(out, "end", to_json(range.end));
+  return out;
+}
 
 json::Value to_json(const Location& location) {
-  return object({{"uri", location.uri}, {"range", to_json(location.range)}});
+  json::Value out = object({{"uri", location.uri}});
+  add(out, "range", to_json(location.range));
+  return out;
 }
 
 json::Value to_json(const LspDiagnostic& diagnostic) {
-  json::Value out = object({{"range", to_json(diagnostic.range)},
-                            {"severity", static_cast<uint32_t>(diagnostic.severity)},
-                            {"code", diagnostic.code}});
+  json::Value out = object({});
+  add(out, "range", to_json(diagnostic.range));
+  add(out, "severity", static_cast<uint32_t>(diagnostic.severity));
+  add(out, "code", diagnostic.code);
   if (diagnostic.code_href) add(out, "codeDescription", object({{"href", *diagnostic.code_href}}));
   add(out, "source", "dravelin");
   add(out, "message", diagnostic.message);
@@ -99,7 +109,8 @@ json::Value semantic_tokens_result(const std::vector<uint32_t>& data) {
 
 json::Value publish_diagnostics_params(const std::string& uri, const std::vector<LspDiagnostic>& diagnostics,
                                        std::optional<int32_t> version) {
-  json::Value out = object({{"uri", uri}, {"diagnostics", to_json_array(diagnostics)}});
+  json::Value out = object({{"uri", uri}});
+  add(out, "diagnostics", to_json_array(diagnostics));
   if (version) add(out, "version", *version);
   return out;
 }

@@ -182,14 +182,20 @@ Result<Flow, std::string> handle_message(ServerState& state, const Message& mess
   return Flow::Continue;
 }
 
-Result<Unit, std::string> publish_batch(ServerState& state) {
-  std::set<std::string> changed = std::exchange(state.changed, {});
-  for (const std::string& uri : changed) {
-    if (!is_uri(uri)) continue;
-    for (std::string& dependent : state.world.dependents(uri)) state.to_publish.insert(std::move(dependent));
-  }
-  std::set<std::string> to_publish = std::exchange(state.to_publish, {});
-  for (const std::string& uri : to_publish) {
+// Publishes the documents the batches so far left to publish, in URI order, the open dependents of the changed
+// ones first added to them. A message that arrives meanwhile ends the publishing after the document in hand:
+// it is handed back to be handled at once, and the documents not yet published stay for the next call, which
+// computes them on the World as that message left it: each document's last publication is the one publishing
+// everything after that message would have sent, and a request waits for one document at most.
+Result<Unit, std::string> publish(ServerState& state, std::optional<Message>& arrived) {
+  std::vector<std::string> changed;
+  for (const std::string& uri : std::exchange(state.changed, {}))
+    if (is_uri(uri)) changed.push_back(uri);
+  // One pass over the imports of all the open documents, however many changed.
+  for (std::string& dependent : state.world.dependents(changed)) state.to_publish.insert(std::move(dependent));
+  bool listening = true;
+  while (!state.to_publish.empty()) {
+    const std::string uri = std::move(state.to_publish.extract(state.to_publish.begin()).value());
     if (!is_uri(uri)) continue;
     AnalysisPtr analysis = state.world.analysis(uri);
     if (!analysis) continue;
@@ -197,6 +203,13 @@ Result<Unit, std::string> publish_batch(ServerState& state) {
     json::Value params = protocol::publish_diagnostics_params(uri, diagnostics, state.world.version(uri));
     if (!state.connection.send(Notification{"textDocument/publishDiagnostics", std::move(params)}))
       return err(std::string("cannot publish diagnostics: the output is closed"));
+    if (!listening || state.to_publish.empty()) continue;
+    Message next;
+    switch (state.connection.try_receive(next)) {
+      case transport::Received::Message: arrived = std::move(next); return Unit{};
+      case transport::Received::Disconnected: listening = false; break;
+      case transport::Received::Empty: break;
+    }
   }
   return Unit{};
 }
@@ -205,19 +218,24 @@ Result<Unit, std::string> publish_batch(ServerState& state) {
 
 Result<Unit, std::string> server_main_loop(Connection& connection) {
   std::unique_ptr<ServerState> state = TRY(handshake(connection));
+  std::optional<Message> arrived;  // taken while publishing, handled before anything else
   for (;;) {
-    std::optional<Message> message = connection.receive();
-    if (!message) return Unit{};
+    std::optional<Message> message = std::exchange(arrived, std::nullopt);
+    const bool pending = !state->to_publish.empty() || !state->changed.empty();
+    if (!message && !pending) {
+      message = connection.receive();
+      if (!message) return Unit{};
+    }
     // Every message already waiting joins the batch: a burst of changes costs one analysis per document.
-    for (;;) {
+    while (message) {
       const Flow flow = TRY(handle_message(*state, *message));
       if (flow == Flow::Exit) return Unit{};
       connection.release(std::move(*message));
+      message.reset();
       Message next;
-      if (connection.try_receive(next) != transport::Received::Message) break;
-      *message = std::move(next);
+      if (connection.try_receive(next) == transport::Received::Message) message = std::move(next);
     }
-    TRY(publish_batch(*state));
+    TRY(publish(*state, arrived));
   }
 }
 
