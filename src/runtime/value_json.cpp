@@ -1,8 +1,11 @@
 #include "runtime/value_json.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <utility>
+
+#include "runtime/value_bounds.h"
 
 namespace dravelin::runtime {
 namespace {
@@ -285,15 +288,38 @@ namespace {
 
 // Like the writers, the recursive path of the reader keeps its frames small; marked objects and scalars are
 // read out of line.
+// A value read from JSON is held to the same bounds as one a program builds: a reply or input of a few
+// megabytes of short items would otherwise become a list many times that size in memory. Room is reserved for
+// at most this many items up front, whatever the array claims.
+constexpr size_t kReservedItems = 1 << 12;
+
 Result<Value, std::string> tagged_list(const json::Array& items) {
-  List out;
-  out.reserve(items.size());
+  ListBuilder out(std::min(items.size(), kReservedItems));
   for (const json::Value& item : items) {
     Result<Value, std::string> value = from_tagged_json(item);
     if (!value.ok()) return value;
-    out.push_back(std::move(*value));
+    auto pushed = out.push(std::move(*value));
+    if (!pushed.ok()) return err(std::move(pushed).error().message);
   }
-  return Value::list(std::move(out));
+  return std::move(out).build();
+}
+
+Result<Value, std::string> tagged_record(const json::Object& object) {
+  RecordBuilder out;
+  for (const json::Member& member : object.entries()) {
+    Result<Value, std::string> value = from_tagged_json(member.value);
+    if (!value.ok()) return value;
+    auto set = out.set(member.key, std::move(*value));
+    if (!set.ok()) return err(std::move(set).error().message);
+  }
+  return std::move(out).build();
+}
+
+[[gnu::noinline]] Result<Value, std::string> tagged_marked(const json::Object& object, const std::string& kind) {
+  Value value = TRY(read_marked(object, kind));
+  // A handle keeps its fields as JSON, which can be as large as the text it came in.
+  if (value_size(value) > kMaxValueBytes) return err(size_error().message);
+  return value;
 }
 
 [[gnu::noinline]] Result<Value, std::string> tagged_scalar(const json::Value& json) { return from_plain_json(json); }
@@ -304,10 +330,8 @@ Result<Value, std::string> from_tagged_json(const json::Value& json) {
   if (const json::Array* items = json.if_array()) return tagged_list(*items);
   if (const json::Object* object = json.if_object()) {
     const json::Value* marker = object->find(kKindMarker);
-    if (marker != nullptr && marker->is_string()) return read_marked(*object, marker->as_string());
-    Result<Record, std::string> entries = tagged_members_from_json(*object);
-    if (!entries.ok()) return err(std::move(entries).error());
-    return Value::record(std::move(*entries));
+    if (marker != nullptr && marker->is_string()) return tagged_marked(*object, marker->as_string());
+    return tagged_record(*object);
   }
   return tagged_scalar(json);
 }
