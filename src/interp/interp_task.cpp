@@ -39,6 +39,25 @@ TaskOutcome execute_task(RunState& run, std::string task, runtime::Record inputs
 
 namespace {
 
+Event start_event(const ir::Ir& ir, const ir::Task& task, const runtime::Record& inputs) {
+  std::vector<record::BindingRecord> bindings;
+  for (const ir::Need& need : ir.needs) {
+    bindings.push_back(record::BindingRecord{need.name, std::string(record::need_kind_name(need.kind))});
+  }
+  return Event{Event::Start{ir.program, task.name, inputs, std::move(bindings), ir.ir_version}};
+}
+
+}  // namespace
+
+std::optional<RuntimeError> refuse_oversized_start(const RunState& run, const std::string& task,
+                                                   const runtime::Record& inputs) {
+  const ir::Task* found = run.ir().find_task(task);
+  if (found == nullptr || !oversized(run, start_event(run.ir(), *found, inputs))) return std::nullopt;
+  return oversized_event_error(record::EventKind::Start);
+}
+
+namespace {
+
 bool has_top_level_verify(const std::vector<ir::Stmt>& body) {
   for (const ir::Stmt& stmt : body) {
     if (const auto* until = std::get_if<ir::Stmt::Until>(&stmt.node); until != nullptr && until->verify) return true;
@@ -119,8 +138,13 @@ Step<Unit> Interpreter::record_end(const Scopes& scopes, const Pause& pause) {
     usage = usage_;
     verified = task_account != nullptr && task_account->verify_passed;
   }
-  auto recorded = journal::expect(run_, Event{Event::End{pause.kind(), collect_outputs(scopes), verified, usage}},
-                                  pause.common.source);
+  Event end{Event::End{pause.kind(), collect_outputs(scopes), verified, usage}};
+  // Outputs too large for the end's line (the same outputs made the run fail before it ended) are left out of
+  // it, each one none, so that the recording still ends with its end line.
+  if (oversized(run_, end)) {
+    for (auto& output : std::get<Event::End>(end.data).outputs) output.second = Value::none();
+  }
+  auto recorded = journal::expect(run_, std::move(end), pause.common.source);
   if (!recorded.ok()) return err(fail(std::move(recorded).error()));
   if (run_.recorder) run_.recorder->close();
   return Unit{};
@@ -145,12 +169,15 @@ TaskOutcome Interpreter::run_task() {
   }
   current_span_ = task->span;
 
-  std::vector<record::BindingRecord> bindings;
-  for (const ir::Need& need : ir_.needs) {
-    bindings.push_back(record::BindingRecord{need.name, std::string(record::need_kind_name(need.kind))});
+  Event start = start_event(ir_, *task, *inputs_);
+  if (run_.journal.live() && oversized(run_, start)) {
+    // Like a task that does not exist, a start that no recording could hold leaves nothing behind: a recording
+    // that began with anything but its start would not replay.
+    RuntimeError refused = oversized_event_error(record::EventKind::Start);
+    return TaskOutcome{std::nullopt, Pause{pause_common_here(Span{}), Pause::Error{refused.code, refused.message, false}},
+                       usage_};
   }
-  auto started = journal::expect(
-      run_, Event{Event::Start{ir_.program, task->name, *inputs_, std::move(bindings), ir_.ir_version}}, task->span);
+  auto started = journal::expect(run_, std::move(start), task->span);
   if (!started.ok()) return finish(fail(std::move(started).error()).pause);
 
   const std::string module = module_of(ir_, task->name);

@@ -25,6 +25,7 @@
 #include "record/usage.h"
 #include "runtime/eval.h"
 #include "runtime/value.h"
+#include "runtime/value_bounds.h"
 #include "zem/request_group.h"
 #include "zem/service.h"
 
