@@ -200,6 +200,27 @@ TEST(Recording, EventsTooLongForALineEndTheRunWithARecordingThatReplays) {
   }
 }
 
+// Every way an execution fails records the run's end after the error: a task's failing default parameter, and a
+// top-level `verify` whose test fails to evaluate, included.
+TEST(Recording, AFailureOutsideTheBodyStillEndsTheRecording) {
+  const char* const sources[] = {
+      "program p\nout o\n\ntask main:\n  o = 1\n\ntask side(n = 1 + \"a\"):\n  o = n\n",
+      // The test holds in the loop and fails when it is checked again at the end.
+      "program p\nout o\n\ntask main:\n  o = 1\n\ntask side:\n  n = 0\n  until verify(n < 1 or n + \"a\"), max 1:\n"
+      "    n = 1\n  n = 5\n",
+  };
+  for (const char* source : sources) {
+    SCOPED_TRACE(source);
+    TestRun run(source);
+    run.with_recording();
+    const TaskOutcome outcome = run.execute("side");
+    EXPECT_EQ(outcome.pause.kind(), PauseKind::Error) << describe(outcome.pause);
+    std::vector<Event> events = read_back(run.recording);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().kind(), EventKind::End);
+  }
+}
+
 // A budget extension is a number: NaN or an infinity leaves the old limit, so the run pauses again rather
 // than running without a budget.
 TEST(Recording, AnExtensionThatIsNotANumberLeavesTheLimit) {
