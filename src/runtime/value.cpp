@@ -106,9 +106,7 @@ bool operator==(const PauseResult& a, const PauseResult& b) { return a.answer ==
 
 void Value::swap(Value& other) noexcept {
   payload_.swap(other.payload_);
-  std::swap(measured_bytes_, other.measured_bytes_);
-  std::swap(measured_depth_, other.measured_depth_);
-  std::swap(measured_, other.measured_);
+  std::swap(measure_, other.measure_);
 }
 
 Value& Value::operator=(const Value& other) {

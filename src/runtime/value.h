@@ -152,7 +152,7 @@ class Value {
   }
   template <ValueKind K>
   PayloadOf<K>* if_kind() {
-    measured_ = false;  // the caller may change the payload
+    measure_ = 0;  // the caller may change the payload
     return std::get_if<static_cast<size_t>(K)>(&payload_);
   }
   template <ValueKind K>
@@ -186,13 +186,7 @@ class Value {
 
   Value(const Value& other) = default;
   // The moved-from value keeps a valid (emptied) payload whose measure is no longer known.
-  Value(Value&& other) noexcept
-      : payload_(std::move(other.payload_)),
-        measured_bytes_(other.measured_bytes_),
-        measured_depth_(other.measured_depth_),
-        measured_(other.measured_) {
-    other.measured_ = false;
-  }
+  Value(Value&& other) noexcept : payload_(std::move(other.payload_)), measure_(other.measure_) { other.measure_ = 0; }
   Value& operator=(const Value& other);
   // Safe when `other` lives inside this value's own tree (`v = std::move(v.as_list()[0])`).
   Value& operator=(Value&& other) noexcept;
@@ -271,8 +265,27 @@ class Value {
   // Structural equality.
   friend bool operator==(const Value& a, const Value& b);
 
-  friend size_t value_size(const Value& value);
-  friend size_t value_depth(const Value& value);
+  // Inline: a list literal or a field assignment asks for the sizes of the scalars it holds.
+  friend size_t value_size(const Value& value) {
+    if (value.measure_ & kMeasured) return static_cast<uint32_t>(value.measure_);
+    switch (value.kind()) {
+      case ValueKind::None: return 4;
+      case ValueKind::Bool: return 5;
+      case ValueKind::Number: return kNumberBytes;
+      case ValueKind::Text: return value.get<ValueKind::Text>().size();
+      default: return value.unmeasured_size();
+    }
+  }
+  friend size_t value_depth(const Value& value) {
+    if (value.measure_ & kMeasured) return static_cast<uint16_t>(value.measure_ >> 32);
+    switch (value.kind()) {
+      case ValueKind::None:
+      case ValueKind::Text:
+      case ValueKind::Number:
+      case ValueKind::Bool: return 0;
+      default: return value.unmeasured_depth();
+    }
+  }
   friend class ListBuilder;
   friend class RecordBuilder;
   friend Result<Value, RuntimeError> concat_lists(const Value& left, const Value& right);
@@ -284,6 +297,14 @@ class Value {
   // (value_bounds.cpp).
   void measure() const;
   void set_measure(size_t bytes, size_t depth) const;
+  // The longest JSON text of a double ("-2.2250738585072014e-308"); NaN and the infinities are shorter (null).
+  static constexpr size_t kNumberBytes = 24;
+  // Probs (measured on the spot) and the payloads not measured since they last changed.
+  size_t unmeasured_size() const;
+  size_t unmeasured_depth() const;
+  // The work of `set_field_at_path` at `path[step]` below this value (value_bounds.cpp).
+  Result<int64_t, RuntimeError> set_below(const std::vector<std::string>& path, size_t step, Value& value,
+                                          size_t root_bytes);
   Value measured() && {
     measure();
     return std::move(*this);
@@ -298,11 +319,11 @@ class Value {
   bool has_deep_children() const;
 
   Payload payload_;
-  // The measure of a list, record or special kind, valid while `measured_` is set (scalars are measured on
-  // the spot). Saturating: no value that a run may hold comes near either limit.
-  mutable uint32_t measured_bytes_ = 0;
-  mutable uint16_t measured_depth_ = 0;
-  mutable bool measured_ = false;
+  // The measure of a list, record or special kind once known (scalars are measured on the spot): the size in
+  // the low 32 bits, the depth in the 16 above them, and `kMeasured`; 0 while unknown. One word, so that moving
+  // a value costs one more copy. Saturating: no value that a run may hold comes near either limit.
+  static constexpr uint64_t kMeasured = uint64_t{1} << 63;
+  mutable uint64_t measure_ = 0;
 };
 
 // How deeply a value may nest. Every level of its tagged JSON form counts: a list, a record, and the objects of
@@ -326,7 +347,7 @@ size_t value_depth(const Value& value);
 // as 24 bytes, its longest form.
 size_t value_size(const Value& value);
 // What a value takes as an element of a list or a field of a record: its size, and a text's quotes.
-size_t element_size(const Value& value);
+inline size_t element_size(const Value& value) { return value_size(value) + (value.is_text() ? 2 : 0); }
 // "a value may nest at most 400 levels deep": a spanless, non-retryable `type_error`.
 RuntimeError nesting_error();
 // "a value may hold at most 8388608 bytes": a spanless, non-retryable `type_error`.

@@ -11,8 +11,7 @@ namespace dravelin::runtime {
 
 namespace {
 
-// The longest JSON text of a double ("-2.2250738585072014e-308"); NaN and the infinities are shorter (null).
-constexpr size_t kNumberBytes = 24;
+constexpr size_t kNumberBytes = 24;  // as `Value::kNumberBytes`
 // `{"$zem":"prob","value":` and `}` around the number.
 constexpr size_t kProbBytes = 23 + kNumberBytes + 1;
 
@@ -137,39 +136,33 @@ void Value::measure() const {
 }
 
 void Value::set_measure(size_t bytes, size_t depth) const {
-  measured_bytes_ = static_cast<uint32_t>(std::min<size_t>(bytes, UINT32_MAX));
-  measured_depth_ = static_cast<uint16_t>(std::min<size_t>(depth, UINT16_MAX));
-  measured_ = true;
+  measure_ = kMeasured | (uint64_t{std::min<size_t>(depth, UINT16_MAX)} << 32) | std::min<size_t>(bytes, UINT32_MAX);
 }
 
-size_t value_size(const Value& value) {
-  switch (value.kind()) {
+size_t Value::unmeasured_size() const {
+  switch (kind()) {
     case ValueKind::None: return 4;
     case ValueKind::Bool: return 5;
     case ValueKind::Number: return kNumberBytes;
     case ValueKind::Prob: return kProbBytes;
-    case ValueKind::Text: return value.get<ValueKind::Text>().size();
+    case ValueKind::Text: return get<ValueKind::Text>().size();
     default:
-      if (!value.measured_) value.measure();
-      return value.measured_bytes_;
+      measure();
+      return static_cast<uint32_t>(measure_);
   }
 }
 
-size_t element_size(const Value& value) {
-  const size_t size = value_size(value);
-  return value.is_text() ? size + 2 : size;
-}
 
-size_t value_depth(const Value& value) {
-  switch (value.kind()) {
+size_t Value::unmeasured_depth() const {
+  switch (kind()) {
     case ValueKind::None:
     case ValueKind::Text:
     case ValueKind::Number:
     case ValueKind::Bool: return 0;
     case ValueKind::Prob: return 1;
     default:
-      if (!value.measured_) value.measure();
-      return value.measured_depth_;
+      measure();
+      return static_cast<uint16_t>(measure_ >> 32);
   }
 }
 
@@ -197,17 +190,6 @@ size_t depth_with(const Record& fields, const Record::const_iterator& skip, size
 }
 
 }  // namespace
-
-Result<Unit, RuntimeError> ListBuilder::push(Value item) {
-  const size_t depth = std::max(depth_, value_depth(item) + 1);
-  if (depth > kMaxValueDepth) return err(nesting_error());
-  const size_t bytes = bytes_ + element_size(item) + (items_.empty() ? 0 : 1);
-  if (bytes > kMaxValueBytes) return err(size_error());
-  items_.push_back(std::move(item));
-  bytes_ = bytes;
-  depth_ = depth;
-  return Unit{};
-}
 
 Value ListBuilder::build() && {
   Value out(Value::in<ValueKind::List>, std::move(items_));
@@ -275,67 +257,56 @@ Result<Value, RuntimeError> concat_lists(const Value& left, const Value& right) 
   return out;
 }
 
+// Sets the field at `path[step]` below this value, once every check has passed, and keeps the measure of every
+// record on the way, innermost first. Returns how much the records grew. Checks on the way down and writes only at
+// the bottom, so a failure changes nothing; recursive to the length of the path, and without allocating, since it
+// runs on every field assignment.
+Result<int64_t, RuntimeError> Value::set_below(const std::vector<std::string>& path, size_t step, Value& value,
+                                               size_t root_bytes) {
+  // Reached without the non-const accessor: the measure is kept by hand below.
+  Record* fields = std::get_if<static_cast<size_t>(ValueKind::Record)>(&payload_);
+  if (fields == nullptr) return err(expected_type_error("a record", *this));
+  const size_t old_bytes = value_size(*this);
+  const size_t old_depth = value_depth(*this);
+  const std::string& key = path[step];
+  int64_t delta = 0;
+  size_t old_child = 0;
+  size_t new_child = 0;
+  if (step + 1 == path.size()) {
+    const auto at = fields->lower_bound(key);
+    const bool replaces = at != fields->end() && at->first == key;
+    delta = static_cast<int64_t>(element_size(value)) -
+            static_cast<int64_t>(replaces ? element_size(at->second) : 0) +
+            static_cast<int64_t>(replaces ? 0 : quoted(key) + 1 + (fields->empty() ? 0 : 1));
+    if (static_cast<int64_t>(root_bytes) + delta > static_cast<int64_t>(kMaxValueBytes)) return err(size_error());
+    old_child = replaces ? value_depth(at->second) : 0;
+    new_child = value_depth(value);
+    if (replaces) {
+      at->second = std::move(value);
+    } else {
+      fields->emplace_hint(at, key, std::move(value));
+    }
+  } else {
+    const auto at = fields->find(key);
+    if (at == fields->end()) {
+      return err(make_runtime_error(RuntimeErrorCode::TypeError, "record has no field `" + key + "`"));
+    }
+    old_child = value_depth(at->second);
+    delta = TRY(at->second.set_below(path, step + 1, value, root_bytes));
+    new_child = value_depth(at->second);
+  }
+  if (new_child + 1 >= old_depth || old_child + 1 < old_depth) {
+    set_measure(static_cast<size_t>(static_cast<int64_t>(old_bytes) + delta), std::max(old_depth, new_child + 1));
+  } else {
+    measure();  // its deepest field became shallower
+  }
+  return delta;
+}
+
 Result<Unit, RuntimeError> set_field_at_path(Value& root, const std::vector<std::string>& path, Value value) {
   // The value lands `path.size()` levels below `root`.
   if (path.size() + value_depth(value) > kMaxValueDepth) return err(nesting_error());
-
-  // Every check comes before the one write, so a failure leaves the records as they were. The records on the
-  // way, outermost first, with their measures before the write.
-  struct Level {
-    const Value* record;
-    size_t bytes;
-    size_t depth;
-  };
-  std::vector<Level> levels;
-  levels.reserve(path.size());
-  const Value* current = &root;
-  for (size_t i = 0;; ++i) {
-    const Record* record = current->if_record();
-    if (record == nullptr) return err(expected_type_error("a record", *current));
-    levels.push_back(Level{current, value_size(*current), value_depth(*current)});
-    if (i + 1 == path.size()) break;
-    auto it = record->find(path[i]);
-    if (it == record->end()) {
-      return err(make_runtime_error(RuntimeErrorCode::TypeError, "record has no field `" + path[i] + "`"));
-    }
-    current = &it->second;
-  }
-
-  // Every record on the way grows (or shrinks) by what the innermost one does.
-  const Record& last = *levels.back().record->if_record();
-  const auto old = last.find(path.back());
-  const bool replaces = old != last.end();
-  const int64_t delta = static_cast<int64_t>(element_size(value)) -
-                        static_cast<int64_t>(replaces ? element_size(old->second) : 0) +
-                        static_cast<int64_t>(replaces ? 0 : quoted(path.back()) + 1 + (last.empty() ? 0 : 1));
-  if (static_cast<int64_t>(levels.front().bytes) + delta > static_cast<int64_t>(kMaxValueBytes)) {
-    return err(size_error());
-  }
-  size_t old_child_depth = replaces ? value_depth(old->second) : 0;
-  size_t child_depth = value_depth(value);
-
-  // The write; then the measures, from the innermost record outward.
-  std::vector<Value*> records;
-  records.reserve(levels.size());
-  Value* at = &root;
-  for (size_t i = 0; i + 1 < path.size(); ++i) {
-    records.push_back(at);
-    at = &at->if_record()->find(path[i])->second;
-  }
-  records.push_back(at);
-  at->if_record()->insert_or_assign(path.back(), std::move(value));
-
-  for (size_t i = levels.size(); i-- > 0;) {
-    const Level& level = levels[i];
-    if (child_depth + 1 >= level.depth || old_child_depth + 1 < level.depth) {
-      records[i]->set_measure(static_cast<size_t>(static_cast<int64_t>(level.bytes) + delta),
-                              std::max(level.depth, child_depth + 1));
-    } else {
-      records[i]->measure();  // its deepest field became shallower
-    }
-    old_child_depth = level.depth;
-    child_depth = value_depth(*records[i]);
-  }
+  TRY(root.set_below(path, 0, value, value_size(root)));
   return Unit{};
 }
 

@@ -3,6 +3,7 @@
 // before it is made, judged from the sizes its parts already know, so that no check walks a value.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -24,7 +25,17 @@ class ListBuilder {
   ListBuilder() = default;
   explicit ListBuilder(size_t expected) { items_.reserve(expected); }
 
-  Result<Unit, RuntimeError> push(Value item);
+  // Inline: every list literal pushes its items here.
+  Result<Unit, RuntimeError> push(Value item) {
+    const size_t depth = std::max(depth_, value_depth(item) + 1);
+    if (depth > kMaxValueDepth) return err(nesting_error());
+    const size_t bytes = bytes_ + element_size(item) + (items_.empty() ? 0 : 1);
+    if (bytes > kMaxValueBytes) return err(size_error());
+    items_.push_back(std::move(item));
+    bytes_ = bytes;
+    depth_ = depth;
+    return Unit{};
+  }
   size_t size() const { return items_.size(); }
   Value build() &&;
 
