@@ -113,7 +113,8 @@ ValueResult Interpreter::call_judgment(const ir::Judgment& judgment, CallArgumen
     auto answer = answers.find(result.name);
     results.insert_or_assign(result.name, answer != answers.end() ? answer->second : Value::none());
   }
-  return Value::record(std::move(results));
+  // A `pick among` answer holds a copy of the element it picked: several can add up past the bound.
+  return runtime::within_bounds(Value::record(std::move(results)));
 }
 
 size_t Interpreter::count_frames(FrameKind a, FrameKind b) const {

@@ -13,6 +13,7 @@
 #include "interp/interpreter_internal.h"
 #include "record/capability.h"
 #include "runtime/builtins.h"
+#include "runtime/value_bounds.h"
 #include "runtime/value_json.h"
 
 namespace dravelin::interp {
@@ -158,6 +159,8 @@ ValueResult Interpreter::call_capability(const std::string& capability, std::str
                                          const CallArguments& args, const std::string& target) {
   for (;;) {
     auto called = journal::call(run_, capability, verb, args, current_span_);
+    // A reply larger than a value may be fails the call (as served again, it fails the same way).
+    if (called.ok()) called = runtime::within_bounds(std::move(*called));
     if (called.ok()) {
       TRY(record_step(verb, target, args, std::nullopt));
       if (auto checked = after_effect_checks(); !checked.ok()) return err(park(std::move(checked).error()));
@@ -251,7 +254,8 @@ ValueResult Interpreter::ask_person(const CallArguments& own) {
   auto passed = raise_pause(Pause{pause_common_here(current_span_), std::move(confirm)});
   if (!passed.ok()) return err(park(std::move(passed).error()));
   if (auto* answer = std::get_if<record::Resume::Answer>(&passed->data)) {
-    return Value::pause_result(runtime::PauseResult{std::move(answer->answer), std::move(answer->text)});
+    return runtime::within_bounds(
+        Value::pause_result(runtime::PauseResult{std::move(answer->answer), std::move(answer->text)}));
   }
   return Value::none();
 }
@@ -278,6 +282,7 @@ ValueResult Interpreter::write_text(const std::string& capability, const std::st
       }
       TRY(record_step("write", target, sent, std::nullopt));
       if (auto checked = after_effect_checks(); !checked.ok()) return err(park(std::move(checked).error()));
+      if (!runtime::text_fits(generated->output.size())) return err(runtime::size_error());
       return Value::text(std::move(generated->output));
     }
     RuntimeError error = std::move(generated).error();
@@ -289,7 +294,7 @@ ValueResult Interpreter::write_text(const std::string& capability, const std::st
 }
 
 ValueResult Interpreter::take_observation(const Handle& handle, const record::Observation& observation) {
-  Value value = runtime::from_plain_json(observation.to_json_value());
+  Value value = TRY(runtime::within_bounds(runtime::from_plain_json(observation.to_json_value())));
 
   runtime::EvalContext ctx = context();
   CallArguments hashed;

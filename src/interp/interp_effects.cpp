@@ -17,7 +17,7 @@ ValueResult Interpreter::trail(uint64_t count) {
   const std::vector<record::StepRecord>& records = account->trail;
   const size_t take = count < records.size() ? static_cast<size_t>(count) : records.size();
   const std::vector<record::StepRecord> last(records.end() - static_cast<std::ptrdiff_t>(take), records.end());
-  return Value::list(record::step_records_to_values(last));
+  return runtime::within_bounds(Value::list(record::step_records_to_values(last)));
 }
 
 Result<std::string, RuntimeError> Interpreter::now() { return journal::now(run_, current_span_); }

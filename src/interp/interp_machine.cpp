@@ -85,11 +85,13 @@ Step<Value> Interpreter::run_machine(const ir::Machine& machine, Scopes& scopes,
     }
     current_span_ = state->span;
     if (state->done || max <= static_cast<double>(steps)) {
-      return Value::record({{"state", Value::text(current)},
-                            {"steps", Value::number(static_cast<double>(steps))},
-                            {"done", Value::boolean(state->done)},
-                            {"verified", Value::boolean(state->done && verified)},
-                            {"events", Value::list(trace)}});
+      auto result = runtime::within_bounds(Value::record({{"state", Value::text(current)},
+                                                          {"steps", Value::number(static_cast<double>(steps))},
+                                                          {"done", Value::boolean(state->done)},
+                                                          {"verified", Value::boolean(state->done && verified)},
+                                                          {"events", Value::list(trace)}}));
+      if (!result.ok()) return err(fail(std::move(result).error()));
+      return std::move(*result);
     }
     TRY(check_budget(BudgetKey::Steps, 1));
 
@@ -100,7 +102,9 @@ Step<Value> Interpreter::run_machine(const ir::Machine& machine, Scopes& scopes,
       if (field.max) value = TRY(hold_to_cap(field, std::move(value), false, scopes));
       obs.insert_or_assign(field.name, std::move(value));
     }
-    scopes.define("obs", Value::record(obs));
+    auto observed = runtime::within_bounds(Value::record(obs));
+    if (!observed.ok()) return err(fail(std::move(observed).error()));
+    scopes.define("obs", std::move(*observed));
 
     std::vector<const ir::Transition*> enabled;
     for (const ir::Transition& transition : state->transitions) {

@@ -287,7 +287,9 @@ Flow Interpreter::exec_shape(Scopes& scopes, const Stmt::Shape& stmt) {
     }
     shaped.insert_or_assign(field.name, std::move(*value));
   }
-  scopes.assign(stmt.target, Value::record(std::move(shaped)));
+  auto record = runtime::within_bounds(Value::record(std::move(shaped)));
+  if (!record.ok()) return Flow::interrupt(fail(runtime::with_span_if_missing(std::move(record).error(), stmt.span)));
+  scopes.assign(stmt.target, std::move(*record));
   return Flow::normal();
 }
 

@@ -1,5 +1,8 @@
 // Running a task from its first statement to one outcome: the start event, parameters, the task frame, the
 // `done` pause and the end event.
+#include <new>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <variant>
@@ -35,6 +38,25 @@ Interpreter::Interpreter(RunState& run, std::string task, runtime::Record inputs
 
 TaskOutcome execute_task(RunState& run, std::string task, runtime::Record inputs) {
   return Interpreter(run, std::move(task), std::move(inputs)).run_task();
+}
+
+namespace {
+
+Event start_event(const ir::Ir& ir, const ir::Task& task, const runtime::Record& inputs) {
+  std::vector<record::BindingRecord> bindings;
+  for (const ir::Need& need : ir.needs) {
+    bindings.push_back(record::BindingRecord{need.name, std::string(record::need_kind_name(need.kind))});
+  }
+  return Event{Event::Start{ir.program, task.name, inputs, std::move(bindings), ir.ir_version}};
+}
+
+}  // namespace
+
+std::optional<RuntimeError> refuse_oversized_start(const RunState& run, const std::string& task,
+                                                   const runtime::Record& inputs) {
+  const ir::Task* found = run.ir().find_task(task);
+  if (found == nullptr || !oversized(run, start_event(run.ir(), *found, inputs))) return std::nullopt;
+  return oversized_event_error(record::EventKind::Start);
 }
 
 namespace {
@@ -119,8 +141,13 @@ Step<Unit> Interpreter::record_end(const Scopes& scopes, const Pause& pause) {
     usage = usage_;
     verified = task_account != nullptr && task_account->verify_passed;
   }
-  auto recorded = journal::expect(run_, Event{Event::End{pause.kind(), collect_outputs(scopes), verified, usage}},
-                                  pause.common.source);
+  Event end{Event::End{pause.kind(), collect_outputs(scopes), verified, usage}};
+  // Outputs too large for the end's line (the same outputs made the run fail before it ended) are left out of
+  // it, each one none, so that the recording still ends with its end line.
+  if (oversized(run_, end)) {
+    for (auto& output : std::get<Event::End>(end.data).outputs) output.second = Value::none();
+  }
+  auto recorded = journal::expect(run_, std::move(end), pause.common.source);
   if (!recorded.ok()) return err(fail(std::move(recorded).error()));
   if (run_.recorder) run_.recorder->close();
   return Unit{};
@@ -135,6 +162,41 @@ TaskOutcome Interpreter::finish(Pause pause) {
 }
 
 TaskOutcome Interpreter::run_task() {
+  // The execution's boundary: an allocation that fails anywhere below (a value, an event, a host's reply) ends it
+  // here as an error outcome. What was being built went with the stack, which leaves room to record the end.
+  std::optional<Scopes> scopes;
+  try {
+    return execute(scopes);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  return out_of_memory(scopes);
+}
+
+TaskOutcome Interpreter::out_of_memory(std::optional<Scopes>& scopes) {
+  const RuntimeError error = runtime::out_of_memory_error("the run");
+  // A pause parked before the failure is not the outcome; the failure is.
+  run_.pending_pause.reset();
+  const auto unrecorded = [&] {
+    return TaskOutcome{std::nullopt,
+                       Pause{pause_common_here(current_span_), Pause::Error{error.code, error.message, false}}, usage_};
+  };
+  // Before the start was recorded nothing is, as for a start that could not be.
+  if (run_.journal.events.empty()) return unrecorded();
+  try {
+    // Where the journal was serving, the failure goes on from the point it reached, as a divergence does.
+    journal::cut_before_next_push(run_, run_.journal.cursor);
+    Pause pause = fail(error).pause;
+    auto end = record_end(scopes ? *scopes : Scopes(), pause);
+    if (!end.ok()) pause = std::move(end).error().pause;
+    return finish(std::move(pause));
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  return unrecorded();
+}
+
+TaskOutcome Interpreter::execute(std::optional<Scopes>& held) {
   const ir::Task* task = ir_.find_task(task_);
   if (task == nullptr) {
     // Nothing of a task that does not exist goes into the journal or the recording.
@@ -145,16 +207,19 @@ TaskOutcome Interpreter::run_task() {
   }
   current_span_ = task->span;
 
-  std::vector<record::BindingRecord> bindings;
-  for (const ir::Need& need : ir_.needs) {
-    bindings.push_back(record::BindingRecord{need.name, std::string(record::need_kind_name(need.kind))});
+  Event start = start_event(ir_, *task, *inputs_);
+  if (run_.journal.live() && oversized(run_, start)) {
+    // Like a task that does not exist, a start that no recording could hold leaves nothing behind: a recording
+    // that began with anything but its start would not replay.
+    RuntimeError refused = oversized_event_error(record::EventKind::Start);
+    return TaskOutcome{std::nullopt, Pause{pause_common_here(Span{}), Pause::Error{refused.code, refused.message, false}},
+                       usage_};
   }
-  auto started = journal::expect(
-      run_, Event{Event::Start{ir_.program, task->name, *inputs_, std::move(bindings), ir_.ir_version}}, task->span);
+  auto started = journal::expect(run_, std::move(start), task->span);
   if (!started.ok()) return finish(fail(std::move(started).error()).pause);
 
   const std::string module = module_of(ir_, task->name);
-  Scopes scopes = task_scopes(module);
+  Scopes& scopes = held.emplace(task_scopes(module));
   for (const ir::Output& output : ir_.outputs) scopes.define(output.name, Value::none());
 
   // The pause the execution ends with and whether its end event is still to be recorded.
@@ -175,7 +240,7 @@ TaskOutcome Interpreter::run_task() {
       scopes.define(param.name, input->second);
     } else if (param.default_value) {
       auto value = eval(*param.default_value, scopes);
-      if (!value.ok()) return finish(std::move(value).error().pause);
+      if (!value.ok()) return ended(std::move(value).error());
       scopes.define(param.name, std::move(*value));
     } else {
       scopes.define(param.name, Value::none());
@@ -191,15 +256,14 @@ TaskOutcome Interpreter::run_task() {
   if (account != nullptr && account->verify_started) {
     if (const ir::Stmt::Until* until = first_top_level_verify(task->body)) {
       auto holds = truthy(until->test, scopes);
-      if (!holds.ok()) return finish(std::move(holds).error().pause);
+      if (!holds.ok()) return ended(std::move(holds).error());
       verified = *holds;
     }
   }
 
-  if (auto checked = check_budget(BudgetKey::Minutes, 0); !checked.ok())
-    return finish(std::move(checked).error().pause);
+  if (auto checked = check_budget(BudgetKey::Minutes, 0); !checked.ok()) return ended(std::move(checked).error());
   auto now = now_ms();
-  if (!now.ok()) return finish(std::move(now).error().pause);
+  if (!now.ok()) return ended(std::move(now).error());
   finish_usage(*now);
   Pause done{pause_common_here(task->span), Pause::Done{collect_outputs(scopes), verified, usage_}};
   Interrupt stopped = stop_with(done);

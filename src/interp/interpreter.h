@@ -40,6 +40,12 @@ struct TaskOutcome {
 // pause), runs the task and returns its outcome.
 TaskOutcome execute_task(RunState& run, std::string task, runtime::Record inputs);
 
+// The refusal of a run whose start event (its program and profile, `task` and `inputs`) would be longer than a
+// recording line may be: "a `start` event would be longer than the 67108864 bytes a recording line may hold".
+// Run set-up asks before it creates a recording; an execution that meets such a start records nothing.
+std::optional<RuntimeError> refuse_oversized_start(const RunState& run, const std::string& task,
+                                                   const runtime::Record& inputs);
+
 // The `log` lines of a judgment whose answers are known, evaluated outside any run: the results are bound in
 // the innermost scope of `scopes` as the lines reach them (and stay bound), and the entries the lines produce
 // are returned in order. A judgment asked inside a line goes to `service`. A failure, or a pause the lines

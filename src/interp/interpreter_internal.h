@@ -25,6 +25,7 @@
 #include "record/usage.h"
 #include "runtime/eval.h"
 #include "runtime/value.h"
+#include "runtime/value_bounds.h"
 #include "zem/request_group.h"
 #include "zem/service.h"
 
@@ -194,6 +195,10 @@ class Interpreter final : public runtime::EffectHost {
   BudgetAccount* nearest_task_account();
 
   // ---- task start and end (interp_task.cpp) ----
+  // The execution itself; the task's scopes go into `scopes` once they exist.
+  TaskOutcome execute(std::optional<Scopes>& scopes);
+  // The error outcome of an allocation that failed, recorded as the run's end when the journal can take it.
+  TaskOutcome out_of_memory(std::optional<Scopes>& scopes);
   Step<Unit> push_task_frame(const ir::Task& task, std::string module);
   Scopes task_scopes(const std::string& module) const;
   Step<Unit> record_end(const Scopes& scopes, const Pause& pause);

@@ -94,6 +94,11 @@ Result<PausePassage, RuntimeError> pause(RunState& run, record::Pause raised) {
 
   const Event* at = j.at_cursor();
   const auto* recorded = at != nullptr ? std::get_if<Event::Pause>(&at->data) : nullptr;
+  // The recording that stops here refused this pause: so does its replay.
+  if ((recorded == nullptr || !pauses_match(recorded->payload, raised)) &&
+      oversized(run, Event{Event::Pause{raised.kind(), raised}})) {
+    return err(oversized_event_error(record::EventKind::Pause));
+  }
   if (recorded == nullptr) return diverged(run, "a `" + pause_word(raised) + "` pause", span);
   // A line whose two kinds disagree cannot be the pause the program raises, whichever of them it names.
   if (recorded->kind != recorded->payload.kind()) {

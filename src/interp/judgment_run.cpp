@@ -1,5 +1,7 @@
 // A judgment's `log` lines evaluated outside any run, over a temporary run of its own that records nothing to
 // a file.
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <variant>
@@ -65,7 +67,14 @@ Result<std::vector<runtime::JudgmentLogEntry>, RuntimeError> run_judgment(const 
   run.service = std::make_unique<ForwardingService>(service);
   Interpreter interpreter(run, judgment.name, {});
 
-  auto evaluated = interpreter.run_judgment_logs(judgment, scopes, results);
+  Result<Unit, RuntimeError> evaluated = Unit{};
+  try {
+    evaluated = interpreter.run_judgment_logs(judgment, scopes, results);
+  } catch (const std::bad_alloc&) {
+    return err(runtime::out_of_memory_error("the judgment"));
+  } catch (const std::length_error&) {
+    return err(runtime::out_of_memory_error("the judgment"));
+  }
   if (!evaluated.ok()) {
     if (!run.pending_pause) return err(std::move(evaluated).error());
     const record::Pause& pause = *run.pending_pause;

@@ -77,7 +77,7 @@ struct Payload<runtime::Value> {
     write_unambiguous(out, runtime::to_tagged_json(value));
   }
   static json::record_form::ReadResult<runtime::Value> read(const json::Value& value) {
-    return runtime::from_tagged_json(value);
+    return runtime::from_recorded_tagged_json(value);
   }
 };
 
@@ -132,7 +132,7 @@ struct Codec<runtime::Value> {
   static void write(Out& out, const runtime::Value& value) {
     out.value(runtime::to_tagged_json(value));
   }
-  static ReadResult<runtime::Value> read(const json::Value& value) { return runtime::from_tagged_json(value); }
+  static ReadResult<runtime::Value> read(const json::Value& value) { return runtime::from_recorded_tagged_json(value); }
 };
 
 // Absent is null; null reads as absent, and so does a none value, whose tagged form is null.
@@ -148,7 +148,7 @@ struct Codec<runtime::OptionalValue> {
   }
   static ReadResult<runtime::OptionalValue> read(const json::Value& value) {
     if (value.is_null()) return runtime::OptionalValue();
-    runtime::Value inner = TRY(runtime::from_tagged_json(value));
+    runtime::Value inner = TRY(runtime::from_recorded_tagged_json(value));
     return runtime::OptionalValue(std::move(inner));
   }
 };

@@ -1,6 +1,8 @@
 #include "run/judge.h"
 
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -21,10 +23,11 @@ Result<JudgeOutcome, RuntimeError> run_judgment(const ir::Ir& ir, std::string_vi
   return run_judgment_with_rng(ir, name, state, service, profile, random);
 }
 
-Result<JudgeOutcome, RuntimeError> run_judgment_with_rng(const ir::Ir& ir, std::string_view name,
-                                                         const json::Object& state, zem::ZemService& service,
-                                                         const zem::Profile& profile,
-                                                         zem::Xoshiro256StarStar& random) {
+namespace {
+
+Result<JudgeOutcome, RuntimeError> judge(const ir::Ir& ir, std::string_view name, const json::Object& state,
+                                         zem::ZemService& service, const zem::Profile& profile,
+                                         zem::Xoshiro256StarStar& random) {
   const ir::Judgment* judgment = ir.find_judgment(name);
   if (judgment == nullptr) {
     return err(runtime::make_runtime_error(RuntimeErrorCode::TypeError,
@@ -60,6 +63,21 @@ Result<JudgeOutcome, RuntimeError> run_judgment_with_rng(const ir::Ir& ir, std::
   outcome.values = std::move(values.values);
   outcome.sampled = values.sampled;
   return outcome;
+}
+
+}  // namespace
+
+Result<JudgeOutcome, RuntimeError> run_judgment_with_rng(const ir::Ir& ir, std::string_view name,
+                                                         const json::Object& state, zem::ZemService& service,
+                                                         const zem::Profile& profile,
+                                                         zem::Xoshiro256StarStar& random) {
+  // The judge's boundary: an allocation that fails in the request, the answers or the log lines is its failure.
+  try {
+    return judge(ir, name, state, service, profile, random);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  return err(runtime::out_of_memory_error("the judgment"));
 }
 
 }  // namespace dravelin::run

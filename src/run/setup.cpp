@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "interp/capability_verbs.h"
+#include "interp/interpreter.h"
 #include "interp/run_state.h"
 #include "record/sink.h"
 #include "run/replay.h"
@@ -129,6 +130,10 @@ Result<Run, RuntimeError> Run::create(ir::Ir program, std::string task, record::
   auto state = std::make_unique<interp::RunState>(
       interp::RunConfig{std::move(program), std::move(profile), sample, run_id, seed}.with_tokenizer());
 
+  // A start the recording could not hold is refused before the recording is created (a replayed one was held).
+  if (!replay) {
+    if (auto refused = interp::refuse_oversized_start(*state, task, options.inputs)) return err(std::move(*refused));
+  }
   if (options.record) {
     auto recorder = TRY(record::FileRecorder::create(*options.record, run_id, options.redact));
     recorder->with_token_counter(state->profile().tokenizer.tokenizer()).with_metadata(state->metadata);

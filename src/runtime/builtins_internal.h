@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/builtins.h"
+#include "runtime/value_bounds.h"
 
 namespace dravelin::runtime::builtins {
 

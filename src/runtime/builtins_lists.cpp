@@ -45,7 +45,8 @@ std::vector<std::string_view> line_segments(std::string_view text) {
 // Cuts a segment that is too long on its own into the longest runs of characters that fit, found by bisection
 // on the character count so that each piece costs a logarithmic number of measurements. A piece is at least one
 // character even when that character alone is over the limit.
-void cut_by_characters(const Tokenizer& tokenizer, std::string_view segment, uint64_t limit, List& out) {
+Result<Unit, RuntimeError> cut_by_characters(const Tokenizer& tokenizer, std::string_view segment, uint64_t limit,
+                                             ListBuilder& out) {
   const std::vector<size_t> starts = char_starts(segment);
   const size_t total = starts.size() - 1;
   size_t first = 0;
@@ -61,9 +62,10 @@ void cut_by_characters(const Tokenizer& tokenizer, std::string_view segment, uin
         hi = candidate - 1;
       }
     }
-    out.push_back(Value::text(std::string(segment.substr(starts[first], starts[first + lo] - starts[first]))));
+    TRY(out.push(Value::text(std::string(segment.substr(starts[first], starts[first + lo] - starts[first])))));
     first += lo;
   }
+  return Unit{};
 }
 
 uint64_t token_limit(double n) {
@@ -126,11 +128,9 @@ ValueResult builtin_zip(EvalContext&, const CallArguments& args) {
   const List* xs = TRY(list_for("zip", *TRY(arg(args, "zip", 0, "xs"))));
   const List* ys = TRY(list_for("zip", *TRY(arg(args, "zip", 1, "ys"))));
   const size_t length = std::min(xs->size(), ys->size());
-  List pairs;
-  pairs.reserve(length);
-  for (size_t i = 0; i < length; ++i) pairs.push_back(Value::list(List{(*xs)[i], (*ys)[i]}));
-  if (container_depth(pairs) > kMaxValueDepth) return err(nesting_error());
-  return Value::list(std::move(pairs));
+  ListBuilder pairs(length);
+  for (size_t i = 0; i < length; ++i) TRY(pairs.push(Value::list(List{(*xs)[i], (*ys)[i]})));
+  return std::move(pairs).build();
 }
 
 ValueResult builtin_keys(EvalContext&, const CallArguments& args) {
@@ -167,16 +167,17 @@ ValueResult builtin_chunk(EvalContext& context, const CallArguments& args) {
   const uint64_t limit = token_limit(n);
   const Tokenizer& tokenizer = context.tokenizer;
 
-  List chunks;
+  ListBuilder chunks;
   std::string current;
-  const auto flush = [&] {
-    if (!current.empty()) chunks.push_back(Value::text(std::move(current)));
+  const auto flush = [&]() -> Result<Unit, RuntimeError> {
+    if (!current.empty()) TRY(chunks.push(Value::text(std::move(current))));
     current.clear();
+    return Unit{};
   };
   for (std::string_view segment : line_segments(*text)) {
     if (tokenizer.count(segment) > limit) {
-      flush();
-      cut_by_characters(tokenizer, segment, limit, chunks);
+      TRY(flush());
+      TRY(cut_by_characters(tokenizer, segment, limit, chunks));
       continue;
     }
     // Measured in place: the segment is taken back off when the chunk would grow past the limit.
@@ -184,21 +185,19 @@ ValueResult builtin_chunk(EvalContext& context, const CallArguments& args) {
     current += segment;
     if (tokenizer.count(current) > limit) {
       current.resize(kept);
-      flush();
+      TRY(flush());
       current.assign(segment);
     }
   }
-  flush();
-  return Value::list(std::move(chunks));
+  TRY(flush());
+  return std::move(chunks).build();
 }
 
 ValueResult builtin_items(EvalContext&, const CallArguments& args) {
   const Record* record = TRY(record_for("items", *TRY(arg(args, "items", 0, "r"))));
-  List items;
-  items.reserve(record->size());
-  for (const auto& [name, value] : *record) items.push_back(Value::list(List{Value::text(name), value}));
-  if (container_depth(items) > kMaxValueDepth) return err(nesting_error());
-  return Value::list(std::move(items));
+  ListBuilder items(record->size());
+  for (const auto& [name, value] : *record) TRY(items.push(Value::list(List{Value::text(name), value})));
+  return std::move(items).build();
 }
 
 ValueResult builtin_values(EvalContext&, const CallArguments& args) {

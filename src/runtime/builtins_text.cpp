@@ -225,6 +225,7 @@ ValueResult builtin_join(EvalContext&, const CallArguments& args) {
   for (size_t i = 0; i < items->size(); ++i) {
     if (i > 0) out += separator;
     (*items)[i].append_text(out);
+    if (!text_fits(out.size())) return err(size_error());
   }
   return Value::text(std::move(out));
 }
@@ -249,38 +250,42 @@ ValueResult builtin_tail(EvalContext&, const CallArguments& args) {
 
 ValueResult builtin_text(EvalContext&, const CallArguments& args) {
   const Value* x = TRY(arg(args, "text", 0, "x"));
-  return Value::text(x->to_text());
+  // The text form of a list or record escapes its texts, so it can be larger than the value.
+  std::string text = x->to_text();
+  if (!text_fits(text.size())) return err(size_error());
+  return Value::text(std::move(text));
 }
 
 ValueResult builtin_split(EvalContext&, const CallArguments& args) {
   const std::string* text = TRY(text_for("split", *TRY(arg(args, "split", 0, "text"))));
   const std::string* sep = TRY(text_for("split", *TRY(arg(args, "split", 1, "sep"))));
   if (sep->empty()) return err(builtin_error("`split` needs a non-empty separator"));
-  List pieces;
+  // Many short pieces take more room as a list than the text did (quotes and commas).
+  ListBuilder pieces;
   size_t begin = 0;
   for (;;) {
     const size_t found = text->find(*sep, begin);
     if (found == std::string::npos) break;
-    pieces.push_back(Value::text(text->substr(begin, found - begin)));
+    TRY(pieces.push(Value::text(text->substr(begin, found - begin))));
     begin = found + sep->size();
   }
-  pieces.push_back(Value::text(text->substr(begin)));
-  return Value::list(std::move(pieces));
+  TRY(pieces.push(Value::text(text->substr(begin))));
+  return std::move(pieces).build();
 }
 
 ValueResult builtin_lines(EvalContext&, const CallArguments& args) {
   const std::string* text = TRY(text_for("lines", *TRY(arg(args, "lines", 0, "text"))));
-  List lines;
+  ListBuilder lines;
   size_t begin = 0;
   while (begin < text->size()) {
     size_t end = text->find('\n', begin);
     const size_t next = end == std::string::npos ? text->size() : end + 1;
     if (end == std::string::npos) end = text->size();
     if (end > begin && (*text)[end - 1] == '\r') --end;
-    lines.push_back(Value::text(text->substr(begin, end - begin)));
+    TRY(lines.push(Value::text(text->substr(begin, end - begin))));
     begin = next;
   }
-  return Value::list(std::move(lines));
+  return std::move(lines).build();
 }
 
 ValueResult builtin_number(EvalContext&, const CallArguments& args) {

@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "runtime/operators.h"
+#include "runtime/value_bounds.h"
 #include "runtime/value_json.h"
 
 namespace dravelin::runtime {
@@ -51,16 +52,23 @@ RuntimeError no_field(std::string_view kind, std::string_view name) {
 // their sub-expressions (messages, field reads, host calls) to out-of-line helpers: only the variant being
 // evaluated pays for its locals, and deep expressions stay cheap in stack.
 
+[[gnu::noinline]] RuntimeError bound_error(RuntimeError error, const syntax::Span& span) {
+  error.span = span;
+  return error;
+}
+
 ValueResult eval_text(EvalContext& context, const Expr::Text& text, Scopes& scopes) {
   std::string out;
   for (const ir::TextPart& part : text.parts) {
     if (const auto* literal = std::get_if<ir::TextPart::Literal>(&part.node)) {
       out += literal->value;
-      continue;
+    } else {
+      ValueResult piece = eval_expr(context, std::get<ir::TextPart::Interpolation>(part.node).expr, scopes);
+      if (!piece.ok()) return fail_with_span(std::move(piece), text.span);
+      piece->append_text(out);
     }
-    ValueResult piece = eval_expr(context, std::get<ir::TextPart::Interpolation>(part.node).expr, scopes);
-    if (!piece.ok()) return fail_with_span(std::move(piece), text.span);
-    piece->append_text(out);
+    // Checked part by part: a text interpolated into itself in a loop stops here at the bound.
+    if (!text_fits(out.size())) return err(bound_error(size_error(), text.span));
   }
   return Value::text(std::move(out));
 }
@@ -71,33 +79,26 @@ ValueResult eval_name(const Expr::Name& name, const Scopes& scopes) {
   return err(type_error("unknown name `" + name.name + "`", name.span));
 }
 
-[[gnu::noinline]] RuntimeError too_deep_value(const syntax::Span& span) {
-  RuntimeError error = nesting_error();
-  error.span = span;
-  return error;
-}
-
 ValueResult eval_list(EvalContext& context, const Expr::List& list, Scopes& scopes) {
-  List items;
-  items.reserve(list.items.size());
+  ListBuilder items(list.items.size());
   for (const Expr& item : list.items) {
     ValueResult value = eval_expr(context, item, scopes);
     if (!value.ok()) return value;
-    items.push_back(std::move(*value));
+    auto pushed = items.push(std::move(*value));
+    if (!pushed.ok()) return err(bound_error(std::move(pushed).error(), list.span));
   }
-  if (container_depth(items) > kMaxValueDepth) return err(too_deep_value(list.span));
-  return Value::list(std::move(items));
+  return std::move(items).build();
 }
 
 ValueResult eval_record(EvalContext& context, const Expr::Record& record, Scopes& scopes) {
-  Record fields;
+  RecordBuilder fields;
   for (const ir::RecordField& field : record.fields) {
     ValueResult value = eval_expr(context, field.value, scopes);
     if (!value.ok()) return value;
-    fields.insert_or_assign(field.name, std::move(*value));
+    auto set = fields.set(field.name, std::move(*value));
+    if (!set.ok()) return err(bound_error(std::move(set).error(), record.span));
   }
-  if (container_depth(fields) > kMaxValueDepth) return err(too_deep_value(record.span));
-  return Value::record(std::move(fields));
+  return std::move(fields).build();
 }
 
 [[gnu::noinline]] ValueResult capability_verb(EvalContext& context, const std::string& capability,
@@ -179,7 +180,7 @@ ValueResult eval_is(EvalContext& context, const Expr::Is& is, Scopes& scopes) {
 
 // One element of a comprehension, in the frame the caller pushed for it. Appends to `out` when the test passes.
 Result<Unit, RuntimeError> comprehension_element(EvalContext& context, const Expr::Comprehension& comprehension,
-                                                 const Value& element, Scopes& scopes, List& out) {
+                                                 const Value& element, Scopes& scopes, ListBuilder& out) {
   auto bound = unpack(scopes, comprehension.names, element);
   if (!bound.ok()) return err(with_span_if_missing(std::move(bound).error(), comprehension.span));
   if (comprehension.test) {
@@ -189,7 +190,8 @@ Result<Unit, RuntimeError> comprehension_element(EvalContext& context, const Exp
   }
   ValueResult value = eval_expr(context, *comprehension.expr, scopes);
   if (!value.ok()) return err(std::move(value).error());
-  out.push_back(std::move(*value));
+  auto pushed = out.push(std::move(*value));
+  if (!pushed.ok()) return err(bound_error(std::move(pushed).error(), comprehension.span));
   return Unit{};
 }
 
@@ -203,15 +205,14 @@ ValueResult eval_comprehension(EvalContext& context, const Expr::Comprehension& 
   ValueResult iterable = eval_expr(context, *comprehension.iterable, scopes);
   if (!iterable.ok()) return iterable;
   if (!iterable->is_list()) return err(not_iterable(*iterable, comprehension.span));
-  List out;
-  for (const Value& element : iterable->as_list()) {
+  ListBuilder out;
+  for (const Value& element : std::as_const(*iterable).as_list()) {
     scopes.push_frame();
     auto step = comprehension_element(context, comprehension, element, scopes, out);
     scopes.pop_frame();
     if (!step.ok()) return err(std::move(step).error());
   }
-  if (container_depth(out) > kMaxValueDepth) return err(too_deep_value(comprehension.span));
-  return Value::list(std::move(out));
+  return std::move(out).build();
 }
 
 ValueResult eval_focus(EvalContext& context, const Expr::Focus& focus, Scopes& scopes) {

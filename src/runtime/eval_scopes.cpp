@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "runtime/eval.h"
+#include "runtime/value_bounds.h"
 
 namespace dravelin::runtime {
 namespace {
@@ -69,20 +70,7 @@ Result<Unit, RuntimeError> Scopes::assign_path(std::string_view root, const std:
     return err(scope_error("`" + std::string(root) + "` is not a variable"));
   }
   if (path.empty()) return err(scope_error("a field assignment needs a field"));
-  // The value lands `path.size()` levels below the variable's record.
-  if (path.size() + value_depth(value) > kMaxValueDepth) return err(nesting_error());
-  // Every check happens before the one write at the end, so a failure leaves the variable as it was.
-  for (size_t i = 0; i + 1 < path.size(); ++i) {
-    Record* record = current->if_record();
-    if (record == nullptr) return err(expected_type_error("a record", *current));
-    auto it = record->find(path[i]);
-    if (it == record->end()) return err(scope_error("record has no field `" + path[i] + "`"));
-    current = &it->second;
-  }
-  Record* record = current->if_record();
-  if (record == nullptr) return err(expected_type_error("a record", *current));
-  record->insert_or_assign(path.back(), std::move(value));
-  return Unit{};
+  return set_field_at_path(*current, path, std::move(value));
 }
 
 void Scopes::push_frame() { frames_.emplace_back(); }

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "runtime/value_bounds.h"
+
 namespace dravelin::runtime {
 namespace {
 
@@ -143,14 +145,11 @@ ValueResult eval_binary(EvalContext& context, BinaryOp op, const ir::Expr& left,
       if (a && b) return Value::boolean(compare_numbers(op, *a, *b));
       return err(pair_error(op, "two numbers or two texts", left, right, span));
     case BinaryOp::Add:
-      if (left.is_text() && right.is_text()) return Value::text(left.as_text() + right.as_text());
       if (a && b) return Value::number(*a + *b);
-      if (left.is_list() && right.is_list()) {
-        List items;
-        items.reserve(left.as_list().size() + right.as_list().size());
-        items.insert(items.end(), left.as_list().begin(), left.as_list().end());
-        items.insert(items.end(), right.as_list().begin(), right.as_list().end());
-        return Value::list(std::move(items));
+      if ((left.is_text() && right.is_text()) || (left.is_list() && right.is_list())) {
+        ValueResult joined = left.is_text() ? concat_texts(left.as_text(), right.as_text()) : concat_lists(left, right);
+        if (!joined.ok()) return err(with_span_if_missing(std::move(joined).error(), span));
+        return joined;
       }
       return err(pair_error(op, "two numbers, two texts or two lists", left, right, span));
     case BinaryOp::Sub:

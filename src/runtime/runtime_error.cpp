@@ -69,6 +69,12 @@ RuntimeError make_runtime_error(RuntimeErrorCode code, std::string message, bool
   return RuntimeError{code, std::move(message), retryable, span};
 }
 
+RuntimeError out_of_memory_error(std::string_view what) {
+  std::string message(what);
+  message += " ran out of memory";
+  return make_runtime_error(RuntimeErrorCode::TypeError, std::move(message));
+}
+
 std::string debug_string(const RuntimeError& error) {
   std::string out = "RuntimeError { code: ";
   out += runtime_error_code_variant(error.code);

@@ -75,6 +75,10 @@ struct RuntimeError {
 RuntimeError make_runtime_error(RuntimeErrorCode code, std::string message, bool retryable = false,
                                 syntax::Span span = {});
 
+// What an allocation that failed (std::bad_alloc, std::length_error) becomes where a run, a judgment or a bridge
+// request catches it: "<what> ran out of memory", a `type_error` that is not retryable, without a span.
+RuntimeError out_of_memory_error(std::string_view what);
+
 // `RuntimeError { code: TypeError, message: "...", retryable: false, span: Span { ... } }`.
 std::string debug_string(const RuntimeError& error);
 std::ostream& operator<<(std::ostream& out, const RuntimeError& error);

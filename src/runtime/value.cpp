@@ -104,10 +104,15 @@ bool operator==(const PauseResult& a, const PauseResult& b) { return a.answer ==
 
 // ---- lifetime ----
 
+void Value::swap(Value& other) noexcept {
+  payload_.swap(other.payload_);
+  std::swap(measure_, other.measure_);
+}
+
 Value& Value::operator=(const Value& other) {
   if (this != &other) {
     Value copy(other);
-    payload_.swap(copy.payload_);
+    swap(copy);
   }
   return *this;
 }
@@ -117,7 +122,7 @@ Value& Value::operator=(Value&& other) noexcept {
     // Detach `other` first: it may be part of the tree this value is about to drop. The old tree then goes
     // away with `detached`, through the non-recursive destructor.
     Value detached(std::move(other));
-    payload_.swap(detached.payload_);
+    swap(detached);
   }
   return *this;
 }
@@ -264,66 +269,6 @@ bool Value::loosely_equals(const Value& other) const {
 }
 
 bool operator==(const Value& a, const Value& b) { return a.payload_ == b.payload_; }
-
-// ---- nesting ----
-
-namespace {
-
-size_t json_depth(const json::Value& json) {
-  size_t deepest = 0;
-  if (const json::Array* items = json.if_array()) {
-    for (const json::Value& item : *items) deepest = std::max(deepest, json_depth(item));
-    return deepest + 1;
-  }
-  if (const json::Object* object = json.if_object()) {
-    for (const json::Member& member : object->entries()) deepest = std::max(deepest, json_depth(member.value));
-    return deepest + 1;
-  }
-  return 0;
-}
-
-}  // namespace
-
-size_t value_depth(const Value& value) {
-  switch (value.kind()) {
-    case ValueKind::None:
-    case ValueKind::Text:
-    case ValueKind::Number:
-    case ValueKind::Bool: return 0;
-    case ValueKind::List: return container_depth(value.as_list());
-    case ValueKind::Record: return container_depth(value.as_record());
-    case ValueKind::Prob:
-    case ValueKind::PauseResult: return 1;
-    case ValueKind::Level: return 2;  // the object and its probabilities (or names)
-    case ValueKind::Choice: {
-      const Value* item = value.as_choice().item.get();
-      return 1 + std::max<size_t>(1, item != nullptr ? value_depth(*item) : 0);
-    }
-    case ValueKind::Handle: {
-      size_t deepest = 0;
-      for (const auto& entry : value.as_handle().fields) deepest = std::max(deepest, json_depth(entry.second));
-      return deepest + 1;
-    }
-  }
-  return 0;
-}
-
-size_t container_depth(const List& items) {
-  size_t deepest = 0;
-  for (const Value& item : items) deepest = std::max(deepest, value_depth(item));
-  return deepest + 1;
-}
-
-size_t container_depth(const Record& entries) {
-  size_t deepest = 0;
-  for (const auto& entry : entries) deepest = std::max(deepest, value_depth(entry.second));
-  return deepest + 1;
-}
-
-RuntimeError nesting_error() {
-  return make_runtime_error(RuntimeErrorCode::TypeError,
-                            "a value may nest at most " + std::to_string(kMaxValueDepth) + " levels deep");
-}
 
 // ---- errors ----
 

@@ -10,6 +10,11 @@
 // Dropping a value never recurses with the depth of the tree, so a deeply nested value built by a loop
 // cannot exhaust the stack when it goes away.
 //
+// Every value knows its size and depth (`value_size`, `value_depth`) in constant time: a list, record or
+// special kind measures itself from its children's measures when it is made and keeps the result. Changing a
+// payload in place (any non-const accessor) forgets it, and the next question measures again from the
+// children. A value is used by one thread at a time.
+//
 // Two equalities:
 //   - `operator==` is structural: same kind, equal payloads field by field, doubles by IEEE `==`. It is what
 //     replay uses to know that the program asks for the same thing again.
@@ -31,6 +36,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/result.h"
 #include "json/value.h"
 #include "runtime/runtime_error.h"
 
@@ -146,6 +152,7 @@ class Value {
   }
   template <ValueKind K>
   PayloadOf<K>* if_kind() {
+    measure_ = 0;  // the caller may change the payload
     return std::get_if<static_cast<size_t>(K)>(&payload_);
   }
   template <ValueKind K>
@@ -169,16 +176,17 @@ class Value {
   static Value text(std::string text) { return Value(in<ValueKind::Text>, std::move(text)); }
   static Value number(double number) { return Value(in<ValueKind::Number>, number); }
   static Value boolean(bool b) { return Value(in<ValueKind::Bool>, b); }
-  static Value list(List items) { return Value(in<ValueKind::List>, std::move(items)); }
-  static Value record(Record entries) { return Value(in<ValueKind::Record>, std::move(entries)); }
+  static Value list(List items) { return Value(in<ValueKind::List>, std::move(items)).measured(); }
+  static Value record(Record entries) { return Value(in<ValueKind::Record>, std::move(entries)).measured(); }
   static Value prob(double p) { return Value(in<ValueKind::Prob>, p); }
-  static Value choice(Choice c) { return Value(in<ValueKind::Choice>, std::move(c)); }
-  static Value level(Level l) { return Value(in<ValueKind::Level>, std::move(l)); }
-  static Value handle(Handle h) { return Value(in<ValueKind::Handle>, std::move(h)); }
-  static Value pause_result(PauseResult r) { return Value(in<ValueKind::PauseResult>, std::move(r)); }
+  static Value choice(Choice c) { return Value(in<ValueKind::Choice>, std::move(c)).measured(); }
+  static Value level(Level l) { return Value(in<ValueKind::Level>, std::move(l)).measured(); }
+  static Value handle(Handle h) { return Value(in<ValueKind::Handle>, std::move(h)).measured(); }
+  static Value pause_result(PauseResult r) { return Value(in<ValueKind::PauseResult>, std::move(r)).measured(); }
 
   Value(const Value& other) = default;
-  Value(Value&& other) noexcept = default;
+  // The moved-from value keeps a valid (emptied) payload whose measure is no longer known.
+  Value(Value&& other) noexcept : payload_(std::move(other.payload_)), measure_(other.measure_) { other.measure_ = 0; }
   Value& operator=(const Value& other);
   // Safe when `other` lives inside this value's own tree (`v = std::move(v.as_list()[0])`).
   Value& operator=(Value&& other) noexcept;
@@ -257,7 +265,52 @@ class Value {
   // Structural equality.
   friend bool operator==(const Value& a, const Value& b);
 
+  // Inline: a list literal or a field assignment asks for the sizes of the scalars it holds.
+  friend size_t value_size(const Value& value) {
+    if (value.measure_ & kMeasured) return static_cast<uint32_t>(value.measure_);
+    switch (value.kind()) {
+      case ValueKind::None: return 4;
+      case ValueKind::Bool: return 5;
+      case ValueKind::Number: return kNumberBytes;
+      case ValueKind::Text: return value.get<ValueKind::Text>().size();
+      default: return value.unmeasured_size();
+    }
+  }
+  friend size_t value_depth(const Value& value) {
+    if (value.measure_ & kMeasured) return static_cast<uint16_t>(value.measure_ >> 32);
+    switch (value.kind()) {
+      case ValueKind::None:
+      case ValueKind::Text:
+      case ValueKind::Number:
+      case ValueKind::Bool: return 0;
+      default: return value.unmeasured_depth();
+    }
+  }
+  friend class ListBuilder;
+  friend class RecordBuilder;
+  friend Result<Value, RuntimeError> concat_lists(const Value& left, const Value& right);
+  friend Result<Unit, RuntimeError> set_field_at_path(Value& root, const std::vector<std::string>& path,
+                                                      Value value);
+
  private:
+  // Measures the payload of a list, record or special kind from its children and keeps the result
+  // (value_bounds.cpp).
+  void measure() const;
+  void set_measure(size_t bytes, size_t depth) const;
+  // The longest JSON text of a double ("-2.2250738585072014e-308"); NaN and the infinities are shorter (null).
+  static constexpr size_t kNumberBytes = 24;
+  // Probs (measured on the spot) and the payloads not measured since they last changed.
+  size_t unmeasured_size() const;
+  size_t unmeasured_depth() const;
+  // The work of `set_field_at_path` at `path[step]` below this value (value_bounds.cpp).
+  Result<int64_t, RuntimeError> set_below(const std::vector<std::string>& path, size_t step, Value& value,
+                                          size_t root_bytes);
+  Value measured() && {
+    measure();
+    return std::move(*this);
+  }
+  void swap(Value& other) noexcept;
+
   // Moves the children that have children of their own into `out`, so that dropping this value only
   // drops leaves and shallow containers.
   void detach_deep_children(std::vector<Value>& out);
@@ -266,6 +319,11 @@ class Value {
   bool has_deep_children() const;
 
   Payload payload_;
+  // The measure of a list, record or special kind once known (scalars are measured on the spot): the size in
+  // the low 32 bits, the depth in the 16 above them, and `kMeasured`; 0 while unknown. One word, so that moving
+  // a value costs one more copy. Saturating: no value that a run may hold comes near either limit.
+  static constexpr uint64_t kMeasured = uint64_t{1} << 63;
+  mutable uint64_t measure_ = 0;
 };
 
 // How deeply a value may nest. Every level of its tagged JSON form counts: a list, a record, and the objects of
@@ -275,14 +333,25 @@ class Value {
 // recording line and reads back from it (the recording reader's depth limit leaves room for this one).
 inline constexpr size_t kMaxValueDepth = 400;
 
+// How large a value may grow (`value_size`). Growing a text, list or record past it is a `type_error`
+// (`size_error`), so that a loop that doubles a value stops with an error instead of exhausting memory. The
+// tagged JSON of a value is at most six times its size plus two (escaping takes a text's byte to at most six),
+// which keeps every value a run may hold, with room to spare, inside one recording line (64 MiB).
+inline constexpr size_t kMaxValueBytes = size_t{8} << 20;
+
 // The levels of the value's tagged JSON form: 0 for none, text, number and bool; one more than the deepest
-// child for a list or record.
+// child for a list or record. Constant time.
 size_t value_depth(const Value& value);
-// The depth of a list or record holding these values.
-size_t container_depth(const List& items);
-size_t container_depth(const Record& entries);
+// The size of a value, in constant time: for a text its bytes; for any other value the length of its compact
+// tagged JSON form with every text in it counted by its bytes and quotes (escapes left out) and every number
+// as 24 bytes, its longest form.
+size_t value_size(const Value& value);
+// What a value takes as an element of a list or a field of a record: its size, and a text's quotes.
+inline size_t element_size(const Value& value) { return value_size(value) + (value.is_text() ? 2 : 0); }
 // "a value may nest at most 400 levels deep": a spanless, non-retryable `type_error`.
 RuntimeError nesting_error();
+// "a value may hold at most 8388608 bytes": a spanless, non-retryable `type_error`.
+RuntimeError size_error();
 
 // The number text form: a whole number of magnitude below 1e15 as an integer ("3", "-12", "-0"); any other
 // finite number as the shortest digits that read back the same, positionally, never with an exponent

@@ -1,8 +1,11 @@
 #include "runtime/value_json.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <utility>
+
+#include "runtime/value_bounds.h"
 
 namespace dravelin::runtime {
 namespace {
@@ -177,7 +180,9 @@ Result<Value, std::string> read_prob(const json::Object& object) {
   return Value::prob(*p);
 }
 
-Result<Value, std::string> read_choice(const json::Object& object) {
+Result<Value, std::string> read_tagged(const json::Value& json, bool bounded);
+
+Result<Value, std::string> read_choice(const json::Object& object, bool bounded) {
   Choice choice;
   const json::Value* label = object.find("label");
   if (label == nullptr || !label->is_string()) return err(needs_text("choice", "label"));
@@ -187,7 +192,7 @@ Result<Value, std::string> read_choice(const json::Object& object) {
   // An index that is not a whole JSON number in range is dropped, not refused.
   choice.index = whole_u32(object.find("index"));
   const json::Value* item = object.find("item");
-  if (item != nullptr && !item->is_null()) choice.item = TRY(from_tagged_json(*item));
+  if (item != nullptr && !item->is_null()) choice.item = TRY(read_tagged(*item, bounded));
   return Value::choice(std::move(choice));
 }
 
@@ -240,9 +245,10 @@ Result<Value, std::string> read_pause_result(const json::Object& object) {
   return Value::pause_result(std::move(result));
 }
 
-[[gnu::noinline]] Result<Value, std::string> read_marked(const json::Object& object, const std::string& kind) {
+[[gnu::noinline]] Result<Value, std::string> read_marked(const json::Object& object, const std::string& kind,
+                                                        bool bounded) {
   if (kind == "prob") return read_prob(object);
-  if (kind == "choice") return read_choice(object);
+  if (kind == "choice") return read_choice(object, bounded);
   if (kind == "level") return read_level(object);
   if (kind == "handle") return read_handle(object);
   if (kind == "pause_result") return read_pause_result(object);
@@ -285,32 +291,72 @@ namespace {
 
 // Like the writers, the recursive path of the reader keeps its frames small; marked objects and scalars are
 // read out of line.
-Result<Value, std::string> tagged_list(const json::Array& items) {
-  List out;
-  out.reserve(items.size());
-  for (const json::Value& item : items) {
-    Result<Value, std::string> value = from_tagged_json(item);
-    if (!value.ok()) return value;
-    out.push_back(std::move(*value));
+//
+// A value read from JSON is held to the same bounds as one a program builds: a reply or input of a few
+// megabytes of short items would otherwise become a list many times that size in memory. Room is reserved for
+// at most this many items up front, whatever the array claims.
+constexpr size_t kReservedItems = 1 << 12;
+
+Result<Value, std::string> tagged_list(const json::Array& items, bool bounded) {
+  if (!bounded) {
+    List out;
+    out.reserve(items.size());
+    for (const json::Value& item : items) out.push_back(TRY(read_tagged(item, false)));
+    return Value::list(std::move(out));
   }
-  return Value::list(std::move(out));
+  ListBuilder out(std::min(items.size(), kReservedItems));
+  for (const json::Value& item : items) {
+    Result<Value, std::string> value = read_tagged(item, true);
+    if (!value.ok()) return value;
+    auto pushed = out.push(std::move(*value));
+    if (!pushed.ok()) return err(std::move(pushed).error().message);
+  }
+  return std::move(out).build();
+}
+
+Result<Value, std::string> tagged_record(const json::Object& object, bool bounded) {
+  if (!bounded) {
+    Record out;
+    for (const json::Member& member : object.entries()) {
+      out.insert_or_assign(member.key, TRY(read_tagged(member.value, false)));
+    }
+    return Value::record(std::move(out));
+  }
+  RecordBuilder out;
+  for (const json::Member& member : object.entries()) {
+    Result<Value, std::string> value = read_tagged(member.value, true);
+    if (!value.ok()) return value;
+    auto set = out.set(member.key, std::move(*value));
+    if (!set.ok()) return err(std::move(set).error().message);
+  }
+  return std::move(out).build();
+}
+
+[[gnu::noinline]] Result<Value, std::string> tagged_marked(const json::Object& object, const std::string& kind,
+                                                          bool bounded) {
+  Value value = TRY(read_marked(object, kind, bounded));
+  // A handle keeps its fields as JSON, which can be as large as the text it came in.
+  if (bounded && value_size(value) > kMaxValueBytes) return err(size_error().message);
+  return value;
 }
 
 [[gnu::noinline]] Result<Value, std::string> tagged_scalar(const json::Value& json) { return from_plain_json(json); }
 
-}  // namespace
-
-Result<Value, std::string> from_tagged_json(const json::Value& json) {
-  if (const json::Array* items = json.if_array()) return tagged_list(*items);
+Result<Value, std::string> read_tagged(const json::Value& json, bool bounded) {
+  if (const json::Array* items = json.if_array()) return tagged_list(*items, bounded);
   if (const json::Object* object = json.if_object()) {
     const json::Value* marker = object->find(kKindMarker);
-    if (marker != nullptr && marker->is_string()) return read_marked(*object, marker->as_string());
-    Result<Record, std::string> entries = tagged_members_from_json(*object);
-    if (!entries.ok()) return err(std::move(entries).error());
-    return Value::record(std::move(*entries));
+    if (marker != nullptr && marker->is_string()) return tagged_marked(*object, marker->as_string(), bounded);
+    return tagged_record(*object, bounded);
   }
   return tagged_scalar(json);
 }
+
+}  // namespace
+
+Result<Value, std::string> from_tagged_json(const json::Value& json) { return read_tagged(json, true); }
+
+Result<Value, std::string> from_recorded_tagged_json(const json::Value& json) { return read_tagged(json, false); }
 
 json::Value tagged_members_to_json(const Record& members) {
   json::Object out;

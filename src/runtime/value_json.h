@@ -31,7 +31,14 @@ json::Value to_plain_json(const Value& value);
 Value from_plain_json(const json::Value& json);
 
 json::Value to_tagged_json(const Value& value);
+// A value that arrives from outside (a run input, a host's reply, a bridge request) is held to the bounds of
+// values while it is read, like one a program builds: past them, the reading fails with the size or nesting
+// error's message ("a value may hold at most 8388608 bytes").
 Result<Value, std::string> from_tagged_json(const json::Value& json);
+// The same reader without those bounds, for the values a recording holds: every line a run writes reads back,
+// also one holding a value somewhat past them (a choice that holds an element at the bound, a reply the run
+// refused after recording it). The line's own cap bounds what it can hold.
+Result<Value, std::string> from_recorded_tagged_json(const json::Value& json);
 
 // A map of named values (inputs, outputs, a pause's context) as a JSON object of tagged values, and back.
 // Reading takes every member, `$zem` included, as a name.

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -107,6 +110,115 @@ TEST(Recording, AnEndThatCannotBeWrittenMakesTheErrorTheOutcome) {
   EXPECT_EQ(error.message, "could not write the recording: disk full");
   EXPECT_FALSE(error.retryable);
   EXPECT_EQ(run.recording.lines.size(), 4u);
+}
+
+// A tool that answers every call with the value the test gives it.
+class ReplyingHost final : public record::CapabilityHost {
+ public:
+  explicit ReplyingHost(Value reply) : reply_(std::move(reply)) {}
+  record::NeedKind kind() const override { return record::NeedKind::Tool; }
+  Result<Value, RuntimeError> call(std::string_view, runtime::CallArguments) override {
+    ++calls;
+    return reply_;
+  }
+  std::optional<std::map<std::string, record::ManifestVerb>> manifest() override { return std::nullopt; }
+  Result<record::Observation, RuntimeError> observe(const runtime::Handle&) override {
+    return err(runtime::make_runtime_error(RuntimeErrorCode::AdapterError, "no agent here"));
+  }
+  int calls = 0;
+
+ private:
+  Value reply_;
+};
+
+// Events that no recording line could hold, made of values that are each within their bound: a text of control
+// characters takes six bytes a character in a line, and two texts of 5.5 MiB pass the line's 64 MiB. Every run
+// ends with an error naming the event, its recording ends with the end line and reads back, and its replay comes
+// to the same outcome. A start that could not be held is refused before anything is recorded.
+TEST(Recording, EventsTooLongForALineEndTheRunWithARecordingThatReplays) {
+  const Value wide = Value::text(std::string(size_t{11} << 19, '\x01'));
+  // The same text made by the program, so that the start line stays small.
+  const std::string make_wide = "  w = \"" + std::string(11, '\x01') + "\"\n  loop max 19:\n    w = w + w\n";
+  const std::string line_cap = "longer than the 67108864 bytes a recording line may hold";
+  struct Case {
+    const char* name;
+    std::string body;
+    runtime::Record inputs;
+    Value reply;  // what the tool `files` answers
+    std::string message;
+  };
+  const Case cases[] = {
+      {"log_fields", make_wide + "  log info \"both\" {a: w, b: w}\n", {}, Value(),
+       "a `log` event would be " + line_cap},
+      {"outputs", make_wide + "  o = w\n  p = w\n", {}, Value(), "a `pause` event would be " + line_cap},
+      {"call_arguments", make_wide + "  o = files.read(w, w)\n", {}, Value(), "a `call` event would be " + line_cap},
+      {"call_reply", "  o = files.read(\"x\")\n", {}, Value::list({wide, wide}),
+       "the reply of `files.read` would not fit in a recording line of at most 67108864 bytes"},
+      // A reply a line can hold but a value cannot.
+      {"call_reply_past_the_value_bound", "  o = files.read(\"x\")\n", {},
+       Value::list({Value::text(std::string(5 << 20, 'x')), Value::text(std::string(5 << 20, 'x'))}),
+       "a value may hold at most 8388608 bytes"},
+      {"start", "  o = 1\n", {{"t", wide}, {"u", wide}}, Value(), "a `start` event would be " + line_cap},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = c.name;
+    const std::string source =
+        "program p\nin t: text\nin u: text\nout o\nout p\nneeds files: tool\n\ntask main:\n" + c.body;
+    TestRun run(source, c.inputs);
+    run.with_recording();
+    auto* host = new ReplyingHost(c.reply);
+    run.run.hosts.insert_or_assign("files", std::unique_ptr<record::CapabilityHost>(host));
+    const TaskOutcome outcome = run.execute();
+    const auto& error = detail<Pause::Error>(outcome.pause);
+    EXPECT_EQ(error.message, c.message);
+    EXPECT_FALSE(error.retryable);
+    if (name == "call_arguments") {
+      EXPECT_EQ(host->calls, 0);  // not made: its failure could not have been recorded
+    }
+    if (name == "start") {
+      EXPECT_TRUE(run.recording.lines.empty());
+      continue;
+    }
+
+    std::vector<Event> events = read_back(run.recording);
+    ASSERT_EQ(events.size(), run.run.journal.events.size());
+    ASSERT_EQ(events.back().kind(), EventKind::End);
+    // The end holds what a line can: outputs too large for it are left out.
+    if (name == "outputs") {
+      for (const auto& [output, value] : std::get<Event::End>(events.back().data).outputs) {
+        EXPECT_TRUE(value.is_none()) << output;
+      }
+    }
+
+    TestRun replayed(source, c.inputs);
+    replayed.run.journal.events = std::move(events);
+    replayed.run.journal.replaying = true;
+    const TaskOutcome again = replayed.execute();
+    EXPECT_EQ(detail<Pause::Error>(again.pause).message, c.message);
+    EXPECT_EQ(replayed.run.journal.cursor, replayed.run.journal.events.size());
+  }
+}
+
+// Every way an execution fails records the run's end after the error: a task's failing default parameter, and a
+// top-level `verify` whose test fails to evaluate, included.
+TEST(Recording, AFailureOutsideTheBodyStillEndsTheRecording) {
+  const char* const sources[] = {
+      "program p\nout o\n\ntask main:\n  o = 1\n\ntask side(n = 1 + \"a\"):\n  o = n\n",
+      // The test holds in the loop and fails when it is checked again at the end.
+      "program p\nout o\n\ntask main:\n  o = 1\n\ntask side:\n  n = 0\n  until verify(n < 1 or n + \"a\"), max 1:\n"
+      "    n = 1\n  n = 5\n",
+  };
+  for (const char* source : sources) {
+    SCOPED_TRACE(source);
+    TestRun run(source);
+    run.with_recording();
+    const TaskOutcome outcome = run.execute("side");
+    EXPECT_EQ(outcome.pause.kind(), PauseKind::Error) << describe(outcome.pause);
+    std::vector<Event> events = read_back(run.recording);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().kind(), EventKind::End);
+  }
 }
 
 // A budget extension is a number: NaN or an infinity leaves the old limit, so the run pauses again rather

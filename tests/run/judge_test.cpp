@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <optional>
 #include <string>
 #include <variant>
@@ -19,14 +20,16 @@ using runtime::RuntimeErrorCode;
 using testing::compile_or_fail;
 
 // Answers every question: a prob of 0.7, the first label with most of the weight, the top level. Remembers the
-// groups it was asked; fails instead when told to.
+// groups it was asked; fails instead when told to, or runs out of memory.
 class ScriptedService final : public zem::ZemService {
  public:
   std::vector<zem::RequestGroup> asked;
   std::optional<zem::ZemError> failure;
+  bool out_of_memory = false;
 
   Result<zem::ZemResponse, zem::ZemError> ask(const zem::RequestGroup& group) override {
     asked.push_back(group);
+    if (out_of_memory) throw std::bad_alloc();
     if (failure) return err(*failure);
     zem::ZemResponse response;
     for (const zem::Question& question : group.questions) {
@@ -153,6 +156,7 @@ struct FailureCase {
   std::string message;
   bool retryable;
   bool asked;
+  bool out_of_memory = false;  // the service's allocation fails
 };
 
 class JudgeFailures : public ::testing::TestWithParam<FailureCase> {};
@@ -162,6 +166,7 @@ TEST_P(JudgeFailures, EndTheJudgmentWithOneError) {
   const ir::Ir ir = compile_or_fail(kProgram);
   ScriptedService service;
   service.failure = c.service_failure;
+  service.out_of_memory = c.out_of_memory;
   zem::Xoshiro256StarStar random = zem::Xoshiro256StarStar::from_seed(1);
   auto outcome = run_judgment_with_rng(ir, c.judgment, state_of(c.state), service, small_profile(8), random);
   ASSERT_FALSE(outcome.ok());
@@ -185,7 +190,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"service_unavailable_is_retryable_but_not_retried", "triage",
                     R"({"ticket": {"body": "x"}, "notes": 1})",
                     zem::ZemError{zem::ZemError::Kind::Unavailable, "503"}, RuntimeErrorCode::ZemUnavailable, "503",
-                    true, true}),
+                    true, true},
+        FailureCase{"allocation_failure", "triage", R"({"ticket": {"body": "x"}, "notes": 1})", std::nullopt,
+                    RuntimeErrorCode::TypeError, "the judgment ran out of memory", false, true, true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -193,6 +194,42 @@ TEST_F(Replays, TheRecordingGivesTheRunItsTaskIdInputsAndJournal) {
   ASSERT_TRUE(diverged.ok());
   ASSERT_EQ(diverged->kind(), PauseKind::Error);
   EXPECT_EQ(std::get<record::Pause::Error>(diverged->detail).code, RuntimeErrorCode::ReplayDiverged);
+}
+
+// An allocation that fails during a run ends it with that error as the outcome, through the file recorder: the
+// recording ends with its end line and loads for replay. (Memory need not run out again there, so the replay
+// meets the request that was never answered and diverges; it must not fail to load.)
+TEST_F(Replays, ARunThatRanOutOfMemoryLeavesARecordingThatLoads) {
+  class ExhaustedService final : public zem::ZemService {
+   public:
+    Result<zem::ZemResponse, zem::ZemError> ask(const zem::RequestGroup&) override { throw std::bad_alloc(); }
+  };
+  const fs::path path = dir_.path() / "exhausted.jsonl";
+  record::RunOptions options;
+  options.record = path.string();
+  options.inputs = {{"s", runtime::Value::text("x")}};
+  auto started = start_task_run(compile_or_fail(kBudget), "main", options, {});
+  ASSERT_TRUE(started.ok()) << started.error();
+  RunHandle run = std::move(started).value();
+  run.set_service_factory(
+      [](const zem::Profile&) -> Result<std::unique_ptr<zem::ZemService>, runtime::RuntimeError> {
+        return std::unique_ptr<zem::ZemService>(std::make_unique<ExhaustedService>());
+      });
+  auto outcome = run.next();
+  ASSERT_TRUE(outcome.ok());
+  ASSERT_EQ(outcome->kind(), PauseKind::Error);
+  EXPECT_EQ(std::get<record::Pause::Error>(outcome->detail).message, "the run ran out of memory");
+  EXPECT_EQ(run.status(), RunStatus::Ended);
+
+  const std::string text = read_file(path);
+  ASSERT_FALSE(text.empty());
+  const std::string last = text.substr(text.rfind('\n', text.size() - 2) + 1);
+  EXPECT_NE(last.find(R"("event":"end","kind":"error")"), std::string::npos) << last;
+  auto replayed = replay(path);
+  ASSERT_TRUE(replayed.ok()) << replayed.error();
+  auto again = replayed->next();
+  ASSERT_TRUE(again.ok());
+  EXPECT_TRUE(again->ends_run());
 }
 
 TEST_F(Replays, SetUpRefusesAnotherTaskAndAProgramOfAnotherVersion) {

@@ -111,7 +111,17 @@ INSTANTIATE_TEST_SUITE_P(
                     [](record::RunOptions& o) { o.model = "zem-nowhere"; },
                     {{"mail", {}}, {"files", std::vector<std::string>{"read", "move", "delete"}}},
                     RuntimeErrorCode::ProfileMissing,
-                    "no profile for model `zem-nowhere`; set DRAVELIN_PROFILES or pass `profiles`", std::nullopt}),
+                    "no profile for model `zem-nowhere`; set DRAVELIN_PROFILES or pass `profiles`", std::nullopt},
+        // Two inputs of control characters, each within a value's bound, take six bytes a character in the start
+        // line: more than a line holds.
+        RefusalCase{"start_line_too_long_for_a_recording", "main",
+                    [](record::RunOptions& o) {
+                      const runtime::Value wide = runtime::Value::text(std::string(size_t{11} << 19, '\x01'));
+                      o.inputs = runtime::Record{{"t", wide}, {"u", wide}};
+                    },
+                    {{"mail", {}}, {"files", {}}}, RuntimeErrorCode::TypeError,
+                    "a `start` event would be longer than the 67108864 bytes a recording line may hold",
+                    std::nullopt}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 TEST(RunCreate, ChecksTheTaskBeforeCreatingTheRecording) {

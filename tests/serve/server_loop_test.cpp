@@ -2,11 +2,15 @@
 // the order in which queued and read lines are served.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "serve/server/server_loop.h"
 #include "serve_test_support.h"
+#include "support/zem_server.h"
 
 namespace dravelin::serve::server {
 namespace {
@@ -122,6 +126,51 @@ TEST(ServerPrograms, NumbersTheLoadsThatCompile) {
   auto third = handle_line(state, good);
   ASSERT_TRUE(third.has_value());
   EXPECT_NE(third->find(R"("program_id":"program_3")"), std::string::npos) << *third;
+}
+
+// A request whose handling runs out of memory is answered with that failure, and the bridge serves on: where the
+// judgment's own boundary catches it (asking the service) and where only the bridge's does (making the client).
+TEST(ServerMemory, ARequestThatRunsOutOfMemoryIsAnsweredAndTheBridgeServesOn) {
+  class ExhaustedService final : public zem::ZemService {
+   public:
+    Result<zem::ZemResponse, zem::ZemError> ask(const zem::RequestGroup&) override { throw std::bad_alloc(); }
+  };
+  struct Case {
+    const char* name;
+    ClientFactory factory;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"making_the_client",
+       [](const zem::Profile&) -> Result<std::unique_ptr<zem::ZemService>, runtime::RuntimeError> {
+         throw std::length_error("vector::reserve");
+       },
+       "`judgment.run` ran out of memory"},
+      {"asking_the_service",
+       [](const zem::Profile&) -> Result<std::unique_ptr<zem::ZemService>, runtime::RuntimeError> {
+         return std::unique_ptr<zem::ZemService>(std::make_unique<ExhaustedService>());
+       },
+       "the judgment ran out of memory"},
+  };
+  dravelin::testing::ScopedEnv env;
+  env.unset("DRAVELIN_PROFILES");
+  testing::StdioPipes pipes;
+  BridgeState state;
+  state.io = pipes.io();
+  const std::string load =
+      R"({"jsonrpc":"2.0","id":1,"method":"program.load","params":{"source":"program p\n\njudgment j(t):\n  ok = t feels \"fine\"\n"}})";
+  ASSERT_NE(handle_line(state, load).value_or("").find(R"("program_id":"program_1")"), std::string::npos);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    state.make_client = c.factory;
+    auto reply = handle_line(
+        state, R"({"jsonrpc":"2.0","id":2,"method":"judgment.run","params":{"program_id":"program_1","name":"j","state":{"t":"x"}}})");
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_NE(reply->find(R"("code":-32010)"), std::string::npos) << *reply;
+    EXPECT_NE(reply->find(R"("kind":"type_error")"), std::string::npos) << *reply;
+    EXPECT_NE(reply->find(R"("message":")" + c.message + "\""), std::string::npos) << *reply;
+  }
+  EXPECT_NE(handle_line(state, load).value_or("").find(R"("program_id":"program_2")"), std::string::npos);
 }
 
 TEST(ServerLoop, ServesQueuedLinesFirstSkipsBlankOnesAndEndsWithItsInput) {

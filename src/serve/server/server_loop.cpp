@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "json/reader.h"
@@ -27,6 +29,17 @@ using protocol::MessageId;
 bool is_response(const json::Value& message) {
   return message.is_object() && message.find("method") == nullptr &&
          (message.find("result") != nullptr || message.find("error") != nullptr);
+}
+
+// A request whose handling runs out of memory is answered with that failure, and the bridge goes on serving.
+Result<json::Value, protocol::ErrorObject> dispatch(BridgeState& state, const std::string& method,
+                                                   const json::Value& params) {
+  try {
+    return dispatch_bridge_method(state, method, params);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  return err(protocol::runtime_error_object(runtime::out_of_memory_error("`" + method + "`")));
 }
 
 }  // namespace
@@ -53,7 +66,7 @@ std::optional<std::string> handle_line(BridgeState& state, const std::string& li
   if (request->jsonrpc != "2.0" || request->method.empty()) {
     return protocol::error_line(id, protocol::invalid_request(std::nullopt));
   }
-  auto outcome = dispatch_bridge_method(state, request->method, request->params);
+  auto outcome = dispatch(state, request->method, request->params);
   if (!request->id) return std::nullopt;
   if (!outcome.ok()) return protocol::error_line(id, outcome.error());
   return protocol::result_line(id, *outcome);
