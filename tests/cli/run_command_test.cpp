@@ -15,6 +15,7 @@
 #include "cli/local_service.h"
 #include "cli/printed_outcomes.h"
 #include "cli/run_program.h"
+#include "cli/sample_programs.h"
 #include "json/reader.h"
 #include "json/writer.h"
 #include "support/zem_server.h"
@@ -23,6 +24,7 @@ namespace dravelin::cli {
 namespace {
 
 using testing::Finished;
+using testing::kGate;
 using testing::outcomes;
 using testing::run_program;
 using testing::ScopedEnv;
@@ -37,17 +39,6 @@ out greeting
 task main:
   log info "hello" {name}
   greeting = "hi {name}"
-)";
-
-constexpr const char* kGate = R"(program gated
-out after
-
-task main thresholds risk_confirm 0.5:
-  log info "before the gate"
-  gate risk 0.9, confidence 0.9:
-    proceed -> log debug "no confirmation needed"
-  log info "after the gate"
-  after = "confirmed"
 )";
 
 constexpr const char* kBudget = R"(program counted

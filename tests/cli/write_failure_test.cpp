@@ -10,6 +10,7 @@
 #include "cli/local_service.h"
 #include "cli/printed_outcomes.h"
 #include "cli/run_program.h"
+#include "cli/sample_programs.h"
 #include "json/reader.h"
 #include "support/zem_server.h"
 
@@ -17,6 +18,9 @@ namespace dravelin::cli {
 namespace {
 
 using testing::Finished;
+using testing::kClean;
+using testing::kGate;
+using testing::kWarningsOnly;
 using testing::FullStream;
 using testing::run_program;
 using testing::run_program_with;
@@ -26,38 +30,12 @@ using testing::ZemServer;
 using testing::ZemServerOptions;
 namespace fs = std::filesystem;
 
-constexpr const char* kClean = "program hello\n\ntask main:\n  return\n";
-
-// A warning only: the machine's `stuck` state can never reach a terminal state.
-constexpr const char* kWarningsOnly =
-    "program w\n\n"
-    "machine m():\n"
-    "  initial start\n"
-    "  state start:\n"
-    "    on go \"always\" -> stuck\n"
-    "    on finish \"done\" -> end\n"
-    "  state stuck:\n"
-    "    on spin \"again\" -> stuck\n"
-    "  state end done\n";
-
 constexpr const char* kGreeting = R"(program greet
 out greeting
 
 task main:
   log info "hello"
   greeting = "hi"
-)";
-
-// Asks for confirmation once, between two log lines.
-constexpr const char* kGate = R"(program gated
-out after
-
-task main thresholds risk_confirm 0.5:
-  log info "before the gate"
-  gate risk 0.9, confidence 0.9:
-    proceed -> log debug "no confirmation needed"
-  log info "after the gate"
-  after = "confirmed"
 )";
 
 constexpr const char* kDesk = R"(program desk
