@@ -345,7 +345,7 @@ Result<Value, RuntimeError> resolve_subject(const Scopes& scopes, std::string_vi
 }
 
 Result<std::pair<std::string, std::vector<ResolvedStep>>, RuntimeError> parse_state_path(std::string_view text) {
-  auto not_a_path = [&] { return err(type_error("`" + std::string(text) + "` is not a state path")); };
+  auto not_a_path = [&] { return err(type_error(std::string("`").append(text) + "` is not a state path")); };
   auto is_name_char = [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
   };
