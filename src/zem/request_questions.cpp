@@ -168,7 +168,7 @@ class JudgeBuilder {
     }
     targets.reserve(items->size());
     for (size_t i = 0; i < items->size(); ++i) {
-      const std::string suffix = "[" + decimal(i) + "]";
+      const std::string suffix = std::string("[").append(decimal(i)).append("]");
       std::vector<ResolvedStep> steps = steps_;
       steps.push_back(ResolvedStep::index(i));
       targets.push_back(Target{name_ + suffix, path_ + suffix,
