@@ -24,10 +24,6 @@ using testing::kWarningsOnly;
 using testing::FullStream;
 using testing::run_program;
 using testing::run_program_with;
-using testing::ScopedEnv;
-using testing::ScratchDir;
-using testing::ZemServer;
-using testing::ZemServerOptions;
 namespace fs = std::filesystem;
 
 constexpr const char* kGreeting = R"(program greet
@@ -82,30 +78,20 @@ std::string member(const json::Value& event, const char* name) {
   return value != nullptr && value->is_string() ? value->as_string() : std::string();
 }
 
-class WriteFailure : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    ZemServerOptions options;
-    options.script = kScript;
-    auto started = ZemServer::start(options);
-    ASSERT_TRUE(started.ok()) << started.error();
-    server_ = std::move(started).value().release();
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
+class WriteFailure : public testing::LocalServiceSuite<WriteFailure> {
+ public:
+  static std::string service_script() { return kScript; }
 
+ protected:
   void SetUp() override {
-    ASSERT_NE(server_, nullptr);
-    testing::use_local_service(env_, *server_);
+    LocalServiceSuite::SetUp();
     files_ = {
         {"{clean}", dir_.write("clean.zem", kClean)},
         {"{warned}", dir_.write("warned.zem", kWarningsOnly)},
         {"{greeting}", dir_.write("greeting.zem", kGreeting)},
         {"{gate}", dir_.write("gate.zem", kGate)},
         {"{desk}", dir_.write("desk.zem", kDesk)},
-        {"{profiles}", dir_.write("profiles.json", testing::local_profiles(server_->url()))},
+        {"{profiles}", profiles_},
         {"{cases}", dir_.write("cases.jsonl", R"({"state": {"ticket": {"body": "a"}}, "expected": {"kind": "bug"}})"
                                               "\n")},
         {"{recording}", (dir_.path() / "answered.jsonl").string()},
@@ -130,13 +116,8 @@ class WriteFailure : public ::testing::Test {
     return out;
   }
 
-  static ZemServer* server_;
-  ScopedEnv env_;
-  ScratchDir dir_;
   std::vector<std::pair<std::string, std::string>> files_;
 };
-
-ZemServer* WriteFailure::server_ = nullptr;
 
 TEST_F(WriteFailure, StdoutOnAFullDeviceEndsEveryCommandWithStatusOne) {
   struct Case {
