@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <openssl/evp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/sha256.h"
 #include "cli/output.h"
 #include "cli/setup_files.h"
 #include "cli/setup_steps.h"
@@ -111,20 +111,6 @@ Result<Fd, CliError> real_parent(int at, const std::string& name, const fs::path
   return std::move(opened).value();
 }
 
-std::optional<std::string> sha256_hex(std::string_view bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  // Fails only when libcrypto cannot allocate its context.
-  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) return std::nullopt;
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned int i = 0; i < length; ++i) {
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 0xf];
-  }
-  return text;
-}
-
 // Writes both files into the new temporary directory `temp` and moves it to the destination.
 Result<Unit, CliError> assemble_and_place(const SkillPath& dest, const std::string& temp, const std::string& receipt,
                                           const BeforeRename& before_rename) {
@@ -175,9 +161,7 @@ Result<std::string, CliError> link_skill_dir(const SkillPath& dest, const fs::pa
 }  // namespace
 
 Result<std::string, CliError> skill_receipt() {
-  const std::optional<std::string> digest = sha256_hex(skill_document());
-  if (!digest) return err(CliError::of("computing the SHA-256 digest of SKILL.md failed"));
-  return std::string(kReceiptFormat) + " sha256=" + *digest + "\n";
+  return std::string(kReceiptFormat) + " sha256=" + sha256_hex(skill_document()) + "\n";
 }
 
 Result<SkillPath, CliError> prepare_skill_path(int root_fd, const fs::path& root, const std::string& dir_name) {

@@ -1,11 +1,11 @@
 #include "compiler/shape_hash.h"
 
-#include <openssl/evp.h>
-
 #include <new>
 #include <string>
 #include <type_traits>
 #include <variant>
+
+#include "base/sha256.h"
 
 namespace dravelin::compiler {
 
@@ -100,18 +100,8 @@ std::string machine_shape_text(std::string_view name, const std::vector<ir::Mach
 }
 
 std::string shape_hash_of_text(std::string_view canonical) {
-  // Fetched once: handing EVP_Digest the legacy EVP_sha256() makes libcrypto look the algorithm up again for
-  // every digest, which cost as much as the digests of a large program's judgments and machines.
-  static EVP_MD* const fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  const EVP_MD* sha256 = fetched != nullptr ? fetched : EVP_sha256();
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  // A SHA-256 digest only fails when libcrypto cannot allocate its context: the same exhaustion that building
-  // the canonical text would already have reported.
-  if (EVP_Digest(canonical.data(), canonical.size(), digest, &length, sha256, nullptr) != 1 || length < 8) {
-    throw std::bad_alloc();
-  }
-  return "sh1:" + hex_lower(digest, 8);
+  // The first 8 bytes of the digest.
+  return "sh1:" + sha256_hex(canonical).substr(0, 16);
 }
 
 std::string judgment_shape_hash(std::string_view name, const std::vector<ir::JudgmentResult>& results) {

@@ -1,7 +1,6 @@
 #include "record/recorded.h"
 
-#include <openssl/evp.h>
-
+#include "base/sha256.h"
 #include "json/record_read.h"
 
 namespace dravelin::record {
@@ -35,12 +34,7 @@ std::string hex_string(std::string_view bytes) {
 }
 
 Redacted summarize_text(std::string_view text, uint64_t tokens) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  // SHA-256 over memory cannot fail short of the library being unusable; an empty digest would then show as
-  // an empty hash, which no check accepts.
-  if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1) length = 0;
-  return Redacted{hex_string(std::string_view(reinterpret_cast<const char*>(digest), length)), tokens};
+  return Redacted{sha256_hex(text), tokens};
 }
 
 }  // namespace dravelin::record

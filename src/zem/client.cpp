@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <netinet/in.h>
 
 #include <cstdlib>
@@ -25,12 +26,70 @@ RuntimeError rejected(std::string message) {
   return make_runtime_error(RuntimeErrorCode::ZemRejected, std::move(message), false);
 }
 
-// curl_global_init is not safe to race with other curl calls: once per process, never undone.
-CURLcode global_init() {
-  static std::once_flag once;
-  static CURLcode result = CURLE_OK;
-  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-  return result;
+// libcurl, loaded on the first exchange rather than when the program starts: most commands never speak to the
+// model service, and linking it made every start load it with about twenty libraries of its own (TLS, Kerberos,
+// LDAP, SSH), some 4 MB of memory and a few milliseconds before `main`.
+struct Curl {
+  decltype(&::curl_global_init) global_init = nullptr;
+  decltype(&::curl_easy_init) easy_init = nullptr;
+  decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&::curl_easy_perform) easy_perform = nullptr;
+  decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&::curl_easy_strerror) easy_strerror = nullptr;
+  decltype(&::curl_slist_append) slist_append = nullptr;
+  decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+  decltype(&::curl_url) url = nullptr;
+  decltype(&::curl_url_set) url_set = nullptr;
+  decltype(&::curl_url_get) url_get = nullptr;
+  decltype(&::curl_url_cleanup) url_cleanup = nullptr;
+  decltype(&::curl_free) free = nullptr;
+  // Why the library is not there; empty once loaded and initialized.
+  std::string error;
+};
+
+template <class F>
+bool bind(void* library, const char* name, F& slot) {
+  slot = reinterpret_cast<F>(dlsym(library, name));
+  return slot != nullptr;
+}
+
+Curl load_curl() {
+  Curl c;
+  // The soname of the libcurl 7 and 8 series, whose interface this file is compiled against.
+  void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    const char* why = dlerror();
+    c.error = std::string("the HTTPS client library could not be loaded: ") + (why != nullptr ? why : "libcurl.so.4");
+    return c;
+  }
+  const bool bound = bind(library, "curl_global_init", c.global_init) && bind(library, "curl_easy_init", c.easy_init) &&
+                     bind(library, "curl_easy_setopt", c.easy_setopt) &&
+                     bind(library, "curl_easy_perform", c.easy_perform) &&
+                     bind(library, "curl_easy_getinfo", c.easy_getinfo) &&
+                     bind(library, "curl_easy_cleanup", c.easy_cleanup) &&
+                     bind(library, "curl_easy_strerror", c.easy_strerror) &&
+                     bind(library, "curl_slist_append", c.slist_append) &&
+                     bind(library, "curl_slist_free_all", c.slist_free_all) && bind(library, "curl_url", c.url) &&
+                     bind(library, "curl_url_set", c.url_set) && bind(library, "curl_url_get", c.url_get) &&
+                     bind(library, "curl_url_cleanup", c.url_cleanup) && bind(library, "curl_free", c.free);
+  if (!bound) {
+    c.error = "the HTTPS client library libcurl.so.4 lacks a function this program needs (libcurl 7.62 or later)";
+    return c;
+  }
+  // curl_global_init is not safe to race with other curl calls: once per process, never undone.
+  if (const CURLcode init = c.global_init(CURL_GLOBAL_DEFAULT); init != CURLE_OK) c.error = c.easy_strerror(init);
+  return c;
+}
+
+// The loaded library, or nullptr with `error` saying why.
+const Curl* curl(std::string* error = nullptr) {
+  static const Curl loaded = load_curl();
+  if (!loaded.error.empty()) {
+    if (error != nullptr) *error = loaded.error;
+    return nullptr;
+  }
+  return &loaded;
 }
 
 bool equals_ignoring_case(std::string_view a, std::string_view b) {
@@ -67,21 +126,23 @@ struct UrlParts {
 };
 
 std::optional<UrlParts> url_parts(std::string_view url) {
-  CURLU* handle = curl_url();
+  const Curl* c = curl();
+  if (c == nullptr) return std::nullopt;
+  CURLU* handle = c->url();
   if (handle == nullptr) return std::nullopt;
   std::optional<UrlParts> out;
   const std::string text(url);
-  if (curl_url_set(handle, CURLUPART_URL, text.c_str(), CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+  if (c->url_set(handle, CURLUPART_URL, text.c_str(), CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
     char* scheme = nullptr;
     char* host = nullptr;
-    if (curl_url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+    if (c->url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        c->url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
       out = UrlParts{scheme, host};
     }
-    curl_free(scheme);
-    curl_free(host);
+    c->free(scheme);
+    c->free(host);
   }
-  curl_url_cleanup(handle);
+  c->url_cleanup(handle);
   return out;
 }
 
@@ -111,10 +172,13 @@ struct ZemClient::Transfer {
   bool over_limit = false;
   char error[CURL_ERROR_SIZE] = {};
 
+  // Made only once the library is loaded.
+  explicit Transfer(const Curl& library) : lib(library) {}
   ~Transfer() {
-    if (curl != nullptr) curl_easy_cleanup(curl);
-    curl_slist_free_all(headers);
+    if (curl != nullptr) lib.easy_cleanup(curl);
+    lib.slist_free_all(headers);
   }
+  const Curl& lib;
 
   static size_t on_body(char* data, size_t size, size_t count, void* self_ptr) {
     auto* self = static_cast<Transfer*>(self_ptr);
@@ -159,16 +223,18 @@ Result<std::unique_ptr<ZemClient>, RuntimeError> ZemClient::create(const Profile
   std::string key = TRY(read_api_key());
   std::string endpoint = profile.endpoint;
 
-  if (const CURLcode init = global_init(); init != CURLE_OK) return err(unavailable(curl_easy_strerror(init)));
-  auto transfer = std::make_unique<Transfer>();
-  transfer->curl = curl_easy_init();
+  std::string load_error;
+  const Curl* lib = curl(&load_error);
+  if (lib == nullptr) return err(unavailable(std::move(load_error)));
+  auto transfer = std::make_unique<Transfer>(*lib);
+  transfer->curl = lib->easy_init();
   if (transfer->curl == nullptr) return err(unavailable("the HTTPS client could not be created"));
   transfer->max_reply_bytes = settings.max_reply_bytes;
 
   // Exactly the two headers of the exchange: an empty value removes a header curl would add of its own.
   const std::string authorization = "Authorization: Bearer " + key;
   for (const char* header : {authorization.c_str(), "Content-Type: application/json", "Accept:", "Expect:"}) {
-    curl_slist* grown = curl_slist_append(transfer->headers, header);
+    curl_slist* grown = lib->slist_append(transfer->headers, header);
     if (grown == nullptr) return err(unavailable("the HTTPS client could not be created: out of memory"));
     transfer->headers = grown;
   }
@@ -176,7 +242,7 @@ Result<std::unique_ptr<ZemClient>, RuntimeError> ZemClient::create(const Profile
   CURL* curl = transfer->curl;
   CURLcode rc = CURLE_OK;
   auto set = [&](CURLoption option, auto value) {
-    if (rc == CURLE_OK) rc = curl_easy_setopt(curl, option, value);
+    if (rc == CURLE_OK) rc = lib->easy_setopt(curl, option, value);
   };
   set(CURLOPT_URL, endpoint.c_str());
   set(CURLOPT_POST, 1L);
@@ -203,7 +269,7 @@ Result<std::unique_ptr<ZemClient>, RuntimeError> ZemClient::create(const Profile
   std::optional<std::string> refusal = endpoint_refusal(endpoint);
   // A plain-http endpoint is loopback by now; through a proxy the key would leave the machine in clear.
   if (!refusal && is_plain_http(url_parts(endpoint))) set(CURLOPT_NOPROXY, "*");
-  if (rc != CURLE_OK) return err(unavailable(curl_easy_strerror(rc)));
+  if (rc != CURLE_OK) return err(unavailable(lib->easy_strerror(rc)));
 
   auto client = std::unique_ptr<ZemClient>(new ZemClient(std::move(endpoint), std::move(key),
                                                          profile.price_per_million_input_usd,
@@ -229,22 +295,22 @@ ZemClient::Exchange ZemClient::send(std::string_view body) {
   t.reply.clear();
   t.over_limit = false;
   t.error[0] = '\0';
-  CURLcode rc = curl_easy_setopt(t.curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  if (rc == CURLE_OK) rc = curl_easy_setopt(t.curl, CURLOPT_POSTFIELDS, body.data());
-  if (rc == CURLE_OK) rc = curl_easy_perform(t.curl);
+  CURLcode rc = t.lib.easy_setopt(t.curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  if (rc == CURLE_OK) rc = t.lib.easy_setopt(t.curl, CURLOPT_POSTFIELDS, body.data());
+  if (rc == CURLE_OK) rc = t.lib.easy_perform(t.curl);
   Exchange out;
   if (rc != CURLE_OK) {
     out.failed = true;
     if (t.over_limit || rc == CURLE_FILESIZE_EXCEEDED) {
       out.text = "the reply body is larger than " + size_text(t.max_reply_bytes);
     } else {
-      out.text = t.error[0] != '\0' ? std::string(t.error) : std::string(curl_easy_strerror(rc));
+      out.text = t.error[0] != '\0' ? std::string(t.error) : std::string(t.lib.easy_strerror(rc));
     }
     t.reply.clear();
     return out;
   }
   long status = 0;
-  curl_easy_getinfo(t.curl, CURLINFO_RESPONSE_CODE, &status);
+  t.lib.easy_getinfo(t.curl, CURLINFO_RESPONSE_CODE, &status);
   out.status = static_cast<uint16_t>(status);
   out.text = decode_utf8_lossy(t.reply);
   t.reply.clear();
