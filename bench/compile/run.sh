@@ -119,6 +119,11 @@ done
 
 python3 - "$work/results.tsv" <<'PY'
 import sys
+
+def ratio(a, b):
+    # A time below the clock's resolution reads as 0 (a fast `luac -p`, a tiny file): no rate can be given.
+    return a / b if b > 0 else float("nan")
+
 rows = []
 for l in open(sys.argv[1]):
     f, cmd, lines, mean, sd, mn, cpu, rss, size = l.rstrip("\n").split("\t")
@@ -131,12 +136,12 @@ print()
 print(f"{'file':<16}{'command':<9}{'lines':>8}{'wall s':>9}{'± sd':>8}{'min s':>8}{'cpu s':>8}"
       f"{'lines/s':>10}{'lines/s*':>10}{'us/line*':>10}{'peak MiB':>10}")
 for f, cmd, lines, mean, sd, mn, cpu, rss, size in rows:
-    lps = lines / mean
+    lps = ratio(lines, mean)
     if f == "tiny.zem" or cmd == "luac":
         net = per = float("nan")
     else:
-        net = lines / (mean - t0) if mean > t0 else float("nan")
-        per = (cpu - c0) / lines * 1e6
+        net = ratio(lines, mean - t0)
+        per = ratio(cpu - c0, lines) * 1e6
     print(f"{f:<16}{cmd:<9}{lines:>8}{mean:>9.4f}{sd:>8.4f}{mn:>8.4f}{cpu:>8.3f}"
           f"{lps:>10,.0f}{net:>10,.0f}{per:>10.2f}{rss / 1024:>10.1f}")
 print("wall s: mean wall time of the whole process; cpu s: mean user+system time.")
@@ -151,7 +156,8 @@ print()
 for cmd, pts in by.items():
     pts.sort()
     for (l0, a, m0), (l1, b, m1) in zip(pts, pts[1:]):
-        print(f"{cmd:<8} {l0:>7} -> {l1:>7} lines (x{l1 / l0:.1f}): cpu x{b / a:.1f}, peak RSS x{m1 / m0:.1f}")
+        print(f"{cmd:<8} {l0:>7} -> {l1:>7} lines (x{ratio(l1, l0):.1f}): cpu x{ratio(b, a):.1f}, "
+              f"peak RSS x{ratio(m1, m0):.1f}")
 
 # check against the peer on the same size: whole processes, start-up included on both sides.
 peer = {f[:-len(".lua")]: r for r in rows for f in [r[0]] if r[1] == "luac"}
@@ -161,8 +167,8 @@ if pairs:
     print(f"{'check vs luac -p':<18}{'bytes':>10}{'lua bytes':>11}{'cpu s':>8}{'luac s':>8}{'cpu x':>7}"
           f"{'MiB':>8}{'luac MiB':>10}{'mem x':>7}")
     for z, l in pairs:
-        print(f"{z[0]:<18}{z[8]:>10}{l[8]:>11}{z[6]:>8.3f}{l[6]:>8.3f}{z[6] / max(l[6], 1e-3):>7.1f}"
-              f"{z[7] / 1024:>8.1f}{l[7] / 1024:>10.1f}{z[7] / max(l[7], 1):>7.1f}")
+        print(f"{z[0]:<18}{z[8]:>10}{l[8]:>11}{z[6]:>8.3f}{l[6]:>8.3f}{ratio(z[6], l[6]):>7.1f}"
+              f"{z[7] / 1024:>8.1f}{l[7] / 1024:>10.1f}{ratio(z[7], l[7]):>7.1f}")
 PY
 
 # PROFILE=1: instruction counts under callgrind for `check` of every generated size (slow: ~1 min per 100k

@@ -6,12 +6,11 @@
 const { spawn, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
-const { Writable } = require('node:stream');
 
 const root = path.resolve(__dirname, '../..');
 const rpc = require(path.join(root, 'tests/node_modules/vscode-languageserver-protocol/node'));
 const timing = require('./timing');
-const { summary, ms } = timing;
+const { summary, ms, HeldWrites } = timing;
 
 const [binary, programPath, editsArg] = process.argv.slice(2);
 const EDITS = Number(editsArg || 200);
@@ -25,22 +24,6 @@ const timeCheck = (file) => timing.timeCheck(binary, file, CHECK_RUNS);
 function peakRssKb(file) {
   const r = spawnSync('/usr/bin/time', ['-f', '%M', binary, 'check', file], { encoding: 'utf8' });
   return r.status === null ? null : Number(r.stderr.trim().split('\n').pop());
-}
-
-class HeldWrites extends Writable {
-  constructor(target) {
-    super();
-    this.target = target;
-    this.held = null;
-  }
-  _write(chunk, encoding, done) {
-    if (this.held) {
-      this.held.push(Buffer.from(chunk, encoding));
-      done();
-    } else {
-      this.target.write(chunk, encoding, done);
-    }
-  }
 }
 
 function serverMemory(pid) {
@@ -126,7 +109,7 @@ async function main() {
 
   // A burst: 50 edits written together.
   const before = publications.length;
-  input.held = [];
+  input.hold();
   const first = version + 1;
   for (let r = 0; r < BURST; ++r) {
     version += 1;
@@ -140,9 +123,7 @@ async function main() {
   }
   done = published(version);
   const burstBegan = process.hrtime.bigint();
-  const bytes = Buffer.concat(input.held);
-  input.held = null;
-  child.stdin.write(bytes);
+  const heldBytes = input.release();
   await done;
   const burstMs = ms(process.hrtime.bigint() - burstBegan);
   await connection.sendRequest('textDocument/foldingRange', { textDocument: { uri: 'untitled:barrier' } });
@@ -167,7 +148,7 @@ async function main() {
     lsp_broken_ms: lspBroken,
     broken_ratio_p50: lspBroken.p50 / checkBroken.p50,
     broken_vs_clean_check_p50: lspBroken.p50 / checkClean.p50,
-    burst: { changes: BURST, publications: burstPublications, ms: burstMs, bytes: bytes.length },
+    burst: { changes: BURST, publications: burstPublications, ms: burstMs, bytes: heldBytes },
     server_memory: memory,
     check_peak_rss_kb: peakRssKb(programPath),
   };

@@ -10,41 +10,15 @@ const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { Writable } = require('node:stream');
 
 const root = path.resolve(__dirname, '../..');
 const rpc = require(path.join(root, 'tests/node_modules/vscode-languageserver-protocol/node'));
-const { ms } = require('./timing');
+const { ms, HeldWrites } = require('./timing');
 
 const [binary, chainArg, usesArg, errorsArg] = process.argv.slice(2);
 const CHAIN = Number(chainArg || 100);
 const USES = Number(usesArg || 200000);
 const ERRORS = Number(errorsArg || 80000);
-
-// Holds what the client library writes until `release`, so that many messages reach the server in one write.
-class HeldWrites extends Writable {
-  constructor(target) {
-    super();
-    this.target = target;
-    this.held = null;
-  }
-  hold() {
-    this.held = [];
-  }
-  release() {
-    const bytes = Buffer.concat(this.held);
-    this.held = null;
-    this.target.write(bytes);
-  }
-  _write(chunk, encoding, done) {
-    if (this.held) {
-      this.held.push(Buffer.from(chunk, encoding));
-      done();
-    } else {
-      this.target.write(chunk, encoding, done);
-    }
-  }
-}
 
 async function startServer() {
   const child = spawn(binary, ['lsp'], { stdio: ['pipe', 'pipe', 'inherit'], env: { ...process.env, DRAVELIN_PATH: '' } });

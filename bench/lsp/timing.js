@@ -1,7 +1,8 @@
 'use strict';
-// The timing helpers the language server benchmarks share: percentiles of samples in milliseconds, and
-// `dravelin check` timed as a whole process, as a user or a build step runs it.
+// The helpers the language server benchmarks share: percentiles of samples in milliseconds, `dravelin check`
+// timed as a whole process, as a user or a build step runs it, and a stream that holds the client's writes back.
 const { spawnSync } = require('node:child_process');
+const { Writable } = require('node:stream');
 
 function quantile(samples, q) {
   const sorted = [...samples].sort((a, b) => a - b);
@@ -29,4 +30,32 @@ function timeCheck(binary, file, runs, options) {
   return summary(samples, options);
 }
 
-module.exports = { quantile, summary, ms, timeCheck };
+// Holds what the client library writes between `hold` and `release`, so that many messages reach the server in
+// one write, as they would if the server had been busy while they were sent.
+class HeldWrites extends Writable {
+  constructor(target) {
+    super();
+    this.target = target;
+    this.held = null;
+  }
+  hold() {
+    this.held = [];
+  }
+  // Writes what was held; returns its length in bytes.
+  release() {
+    const bytes = Buffer.concat(this.held);
+    this.held = null;
+    this.target.write(bytes);
+    return bytes.length;
+  }
+  _write(chunk, encoding, done) {
+    if (this.held) {
+      this.held.push(Buffer.from(chunk, encoding));
+      done();
+    } else {
+      this.target.write(chunk, encoding, done);
+    }
+  }
+}
+
+module.exports = { quantile, summary, ms, timeCheck, HeldWrites };

@@ -8,7 +8,7 @@
 namespace dravelin::cli {
 namespace {
 
-std::string quoted(std::string_view name) { return "`" + std::string(name) + "`"; }
+std::string quoted(std::string_view name) { return std::string("`").append(name) + "`"; }
 
 }  // namespace
 

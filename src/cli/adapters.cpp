@@ -12,7 +12,7 @@
 namespace dravelin::cli {
 namespace {
 
-std::string quoted(std::string_view name) { return "`" + std::string(name) + "`"; }
+std::string quoted(std::string_view name) { return std::string("`").append(name) + "`"; }
 
 // The stubs' lines carry the program's values (as JSON): escaped, each stays one line.
 void print_to_stderr(std::string_view line) {

@@ -1,28 +1,24 @@
 // References through names and paths: units of `use` modules, capability verbs and tool signatures, and the
 // purity of judgments and defs.
-#include <array>
+#include <span>
+#include <string_view>
 #include <variant>
 
 #include "compiler/check_context.h"
+#include "syntax/need_verbs.h"
 
 namespace dravelin::compiler::check {
 
 namespace {
 
-constexpr std::array<std::string_view, 5> kAgentVerbs = {"spawn", "observe", "send", "wait", "stop"};
-constexpr std::array<std::string_view, 3> kPersonVerbs = {"ask", "notify", "take_over"};
-constexpr std::array<std::string_view, 1> kLlmVerbs = {"write"};
-
-template <std::size_t N>
-bool contains(const std::array<std::string_view, N>& verbs, std::string_view verb) {
+bool contains(std::span<const std::string_view> verbs, std::string_view verb) {
   for (std::string_view v : verbs) {
     if (v == verb) return true;
   }
   return false;
 }
 
-template <std::size_t N>
-std::string join_verbs(const std::array<std::string_view, N>& verbs) {
+std::string join_verbs(std::span<const std::string_view> verbs) {
   std::string out;
   for (std::string_view v : verbs) {
     if (!out.empty()) out += ", ";
@@ -85,19 +81,9 @@ void check_capability_verb(Checker& checker, const std::string& capability, cons
     case syntax::NeedKind::Agent:
     case syntax::NeedKind::Person:
     case syntax::NeedKind::Llm: {
-      bool known = false;
-      std::string verbs;
-      if (binding.kind == syntax::NeedKind::Agent) {
-        known = contains(kAgentVerbs, v);
-        verbs = join_verbs(kAgentVerbs);
-      } else if (binding.kind == syntax::NeedKind::Person) {
-        known = contains(kPersonVerbs, v);
-        verbs = join_verbs(kPersonVerbs);
-      } else {
-        known = contains(kLlmVerbs, v);
-        verbs = join_verbs(kLlmVerbs);
-      }
-      if (!known) {
+      const std::span<const std::string_view> kind_verbs = syntax::need_kind_verbs(binding.kind);
+      if (!contains(kind_verbs, v)) {
+        const std::string verbs = join_verbs(kind_verbs);
         push_error(checker, DiagnosticCode::VerbUnknown,
                    std::string(syntax::enum_name(binding.kind)) + " `" + capability + "` has no verb `" + v +
                        "`; its verbs are " + verbs + " (spec section 9)",

@@ -39,7 +39,7 @@ void push_warning(Checker& checker, DiagnosticCode code, std::string message, Sp
 void push_duplicate(Checker& checker, std::string_view name, std::string message, Span span, Span first) {
   push_error(checker, DiagnosticCode::DuplicateName, std::move(message), span);
   syntax::RelatedLocation related;
-  related.message = "`" + std::string(name) + "` was first declared here";
+  related.message = std::string("`").append(name) + "` was first declared here";
   related.span = first;
   // The related file names a real file only: the prelude has no path, so its duplicates carry none.
   if (checker.module.source_path) related.file = display_path(*checker.module.source_path);
@@ -62,7 +62,7 @@ void check_read(Checker& checker, const Scope& scope, AssignedSet& assigned, std
                 Span span) {
   if (is_known_name(checker, scope, assigned, name)) return;
   push_error(checker, DiagnosticCode::UnassignedRead,
-             "`" + std::string(name) + "` is read before it is assigned (spec section 5.3)", span);
+             std::string("`").append(name) + "` is read before it is assigned (spec section 5.3)", span);
 }
 
 bool merge_paths(AssignedSet& assigned, const std::vector<PathOutcome>& paths) {

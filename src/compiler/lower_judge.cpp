@@ -20,7 +20,7 @@ std::optional<ir::Expr> lower_optional(const std::optional<ast::Expr>& expr, Low
 void warn_question_key(std::string_view key, const std::optional<ast::Expr>& value, LoweringContext& ctx) {
   if (!value) return;
   ctx.warn(DiagnosticCode::DetailIgnored,
-           "`" + std::string(key) +
+           std::string("`").append(key) +
                "` applies to a `pick` label, not to a question; it is ignored here (spec section 6.8)",
            ast::span(*value));
 }
@@ -28,7 +28,7 @@ void warn_question_key(std::string_view key, const std::optional<ast::Expr>& val
 void warn_label_key(std::string_view key, const std::optional<ast::Expr>& value, LoweringContext& ctx) {
   if (!value) return;
   ctx.warn(DiagnosticCode::DetailIgnored,
-           "`" + std::string(key) +
+           std::string("`").append(key) +
                "` applies to a question, not to a `pick` label; it is ignored here (spec section 6.8)",
            ast::span(*value));
 }

@@ -18,8 +18,9 @@ RuntimeError type_error(std::string message, const Span& span = {}) {
 }
 
 RuntimeError recursed(std::string_view unit) {
-  return runtime::make_runtime_error(RuntimeErrorCode::RecursionLimit, "`" + std::string(unit) + "` recursed past " +
-                                                                           std::to_string(kRecursionLimit) + " frames");
+  return runtime::make_runtime_error(RuntimeErrorCode::RecursionLimit,
+                                     std::string("`").append(unit) + "` recursed past " +
+                                         std::to_string(kRecursionLimit) + " frames");
 }
 
 }  // namespace
@@ -58,7 +59,8 @@ ValueResult Interpreter::call(std::string_view callee, CallArguments args) {
     units = units_named(callee.substr(4));
   }
   if (units == nullptr) {
-    return err(type_error("`" + std::string(callee) + "` is not a def, judgment, task or machine of this program"));
+    return err(
+        type_error(std::string("`").append(callee) + "` is not a def, judgment, task or machine of this program"));
   }
 
   // A call runs statements of its own; the caller's statement is the current one again afterwards.
@@ -183,7 +185,7 @@ Result<Unit, RuntimeError> Interpreter::bind_params(std::string_view unit, const
       runtime::EvalContext ctx = context();
       value = TRY(runtime::eval_expr(ctx, *param.default_value, scopes));
     } else {
-      return err(type_error("`" + std::string(unit) + "` needs an argument `" + param.name + "`"));
+      return err(type_error(std::string("`").append(unit) + "` needs an argument `" + param.name + "`"));
     }
     scopes.define(param.name, std::move(value));
   }

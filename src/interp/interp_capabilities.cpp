@@ -33,7 +33,7 @@ RuntimeError type_error(std::string message) {
   return runtime::make_runtime_error(RuntimeErrorCode::TypeError, std::move(message));
 }
 
-std::string quoted(std::string_view name) { return "`" + std::string(name) + "`"; }
+std::string quoted(std::string_view name) { return std::string("`").append(name) + "`"; }
 
 const ir::Need* find_need(const ir::Ir& ir, std::string_view name) {
   for (const ir::Need& need : ir.needs) {

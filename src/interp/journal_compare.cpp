@@ -32,7 +32,7 @@ std::string pause_text(record::Pause pause) {
   return out;
 }
 
-std::string backticked(std::string_view name) { return "`" + std::string(name) + "`"; }
+std::string backticked(std::string_view name) { return std::string("`").append(name) + "`"; }
 
 }  // namespace
 

@@ -115,7 +115,7 @@ record::CapabilityHost* host_of(RunState& run, std::string_view capability) {
 Result<zem::ZemResponse, RuntimeError> request(RunState& run, const zem::RequestGroup& group, bool sampled,
                                                const Span& span) {
   Journal& j = run.journal;
-  const std::string id = "r" + std::to_string(++j.request_counter);
+  const std::string id = std::string("r").append(std::to_string(++j.request_counter));
   const EffectIdentity identity{EffectIdentity::Request{id}};
 
   if (!j.live()) {

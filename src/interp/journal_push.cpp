@@ -210,7 +210,7 @@ Result<Unit, RuntimeError> expect(RunState& run, Event event, const Span& span) 
         run, "the same `" + std::string(record::log_level_name(log->level)) + "` log (level, message and fields)",
         span);
   }
-  return diverged(run, "`" + describe_recorded_event(event) + "`", span);
+  return diverged(run, std::string("`").append(describe_recorded_event(event)).append("`"), span);
 }
 
 Result<Unit, RuntimeError> record_resume(RunState& run, record::Resume payload) {

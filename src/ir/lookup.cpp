@@ -1,4 +1,4 @@
-// Lookups of units by name on the whole program, and the empty program.
+// Lookups of units by name on the whole program, the empty program, and the program's copies and moves.
 #include <algorithm>
 #include <vector>
 
@@ -15,6 +15,13 @@ const Unit* first_named(const std::vector<Unit>& units, std::string_view name) {
 }
 
 }  // namespace
+
+Ir::Ir() = default;
+Ir::Ir(const Ir&) = default;
+Ir::Ir(Ir&&) noexcept = default;
+Ir& Ir::operator=(const Ir&) = default;
+Ir& Ir::operator=(Ir&&) noexcept = default;
+Ir::~Ir() = default;
 
 const Task* Ir::find_task(std::string_view name) const { return first_named(tasks, name); }
 

@@ -197,6 +197,15 @@ struct Ir {
   std::optional<std::string> file;
   Span span;
 
+  // Copying, moving and destroying a whole program touch every node type; defined once in lookup.cpp rather
+  // than in every file that holds an `Ir`.
+  Ir();
+  Ir(const Ir&);
+  Ir(Ir&&) noexcept;
+  Ir& operator=(const Ir&);
+  Ir& operator=(Ir&&) noexcept;
+  ~Ir();
+
   // The first unit whose name equals `name` byte for byte, or null. Names are compared whole, so the bare name
   // of a library unit does not find it.
   const Task* find_task(std::string_view name) const;

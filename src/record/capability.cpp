@@ -5,6 +5,7 @@
 #include "json/record_form.h"
 #include "record/codecs.h"
 #include "runtime/value_json.h"
+#include "syntax/need_verbs.h"
 
 namespace dravelin::record {
 
@@ -40,18 +41,7 @@ std::string_view need_kind_display_name(NeedKind kind) {
   return kNames[static_cast<size_t>(kind)];
 }
 
-std::span<const std::string_view> need_kind_verbs(NeedKind kind) {
-  static constexpr std::string_view kAgent[] = {"spawn", "observe", "send", "wait", "stop"};
-  static constexpr std::string_view kPerson[] = {"ask", "notify", "take_over"};
-  static constexpr std::string_view kLlm[] = {"write"};
-  switch (kind) {
-    case NeedKind::Agent: return kAgent;
-    case NeedKind::Person: return kPerson;
-    case NeedKind::Llm: return kLlm;
-    case NeedKind::Tool: break;
-  }
-  return {};
-}
+std::span<const std::string_view> need_kind_verbs(NeedKind kind) { return syntax::need_kind_verbs(kind); }
 
 json::Value call_arguments_to_json(const CallArguments& args) {
   json::Object out;

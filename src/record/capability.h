@@ -37,8 +37,8 @@ using NeedKind = syntax::NeedKind;
 std::string_view need_kind_name(NeedKind kind);
 // "Agent", "Person", "Llm", "Tool": shown in the demonstration stub's notice.
 std::string_view need_kind_display_name(NeedKind kind);
-// The verbs of a kind, in the order the kind lists them: agent spawn, observe, send, wait, stop; person ask,
-// notify, take_over; llm write. Empty for a tool, which takes any verb.
+// The verbs of a kind, in the order the kind lists them (the compiler's table, syntax/need_verbs.h). Empty for a
+// tool, which takes any verb.
 std::span<const std::string_view> need_kind_verbs(NeedKind kind);
 
 // The arguments as the JSON object hosts receive (the `args` of a call event holds the same as a value).

@@ -224,6 +224,14 @@ std::string_view step_outcome_name(StepOutcome outcome) {
 
 std::string_view log_level_name(LogLevel level) { return syntax::enum_name(level); }
 
+Event::Event() = default;
+Event::Event(const Event&) = default;
+Event::Event(Event&&) noexcept = default;
+Event& Event::operator=(const Event&) = default;
+Event& Event::operator=(Event&&) noexcept = default;
+Event::~Event() = default;
+bool operator==(const Event&, const Event&) = default;
+
 void Event::write_entries(json::Writer& out) const { write_event_entries(*this, out); }
 void Event::write_entries(json::ValueBuilder& out) const { write_event_entries(*this, out); }
 

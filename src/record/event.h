@@ -19,6 +19,8 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -228,6 +230,18 @@ struct Event {
                             Pause, Resume, Abort, Step, MachineStep, End>;
   Data data;
 
+  // Any kind's record makes an event (`Event{Event::Log{...}}`). Copying, moving, destroying and comparing the
+  // sixteen kinds is defined once, in event.cpp, rather than in every file that handles events.
+  Event();
+  template <class Kind>
+    requires(!std::is_same_v<std::remove_cvref_t<Kind>, Event> && std::is_constructible_v<Data, Kind &&>)
+  Event(Kind&& record) : data(std::forward<Kind>(record)) {}
+  Event(const Event&);
+  Event(Event&&) noexcept;
+  Event& operator=(const Event&);
+  Event& operator=(Event&&) noexcept;
+  ~Event();
+
   EventKind kind() const { return static_cast<EventKind>(data.index()); }
 
   // The tag entry and the fields into an object the caller has opened (a recording line's).
@@ -237,7 +251,7 @@ struct Event {
   // any order, other keys ignored); the messages are the shared record reader's.
   static Result<Event, std::string> read_entries(EventKind kind, const json::Value& entries);
 
-  friend bool operator==(const Event&, const Event&) = default;
+  friend bool operator==(const Event&, const Event&);
 };
 static_assert(std::variant_size_v<Event::Data> == kEventKindCount);
 

@@ -92,6 +92,14 @@ Result<PauseKind, std::string> read_pause_kind(const json::Value& value) {
   return form::Codec<PauseKind>::read(value);
 }
 
+Pause::Pause() = default;
+Pause::Pause(const Pause&) = default;
+Pause::Pause(Pause&&) noexcept = default;
+Pause& Pause::operator=(const Pause&) = default;
+Pause& Pause::operator=(Pause&&) noexcept = default;
+Pause::~Pause() = default;
+bool operator==(const Pause&, const Pause&) = default;
+
 bool Pause::ends_run() const {
   switch (kind()) {
     case PauseKind::Stopped:

@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -102,6 +104,19 @@ struct Pause {
   PauseCommon common;
   Detail detail;
 
+  // `Pause{common, Pause::Stopped{...}}`. Copies, moves and equality of the seven kinds are defined once, in
+  // pause.cpp, rather than in every file that handles a pause.
+  Pause();
+  template <class Kind>
+    requires(std::is_constructible_v<Detail, Kind &&>)
+  Pause(PauseCommon common_fields, Kind&& kind_fields)
+      : common(std::move(common_fields)), detail(std::forward<Kind>(kind_fields)) {}
+  Pause(const Pause&);
+  Pause(Pause&&) noexcept;
+  Pause& operator=(const Pause&);
+  Pause& operator=(Pause&&) noexcept;
+  ~Pause();
+
   PauseKind kind() const { return static_cast<PauseKind>(detail.index()); }
   // Stopped, done and a non-retryable error end the run; every other pause leaves it waiting for a host.
   bool ends_run() const;
@@ -113,7 +128,7 @@ struct Pause {
 
   // Same kind and every field equal, `recording_offset` included: texts byte for byte, floats numerically (a
   // NaN equals nothing), values by structural value equality.
-  friend bool operator==(const Pause&, const Pause&) = default;
+  friend bool operator==(const Pause&, const Pause&);
 };
 
 // The replay comparison: equal apart from `recording_offset`, since a replayed pause may start elsewhere.

@@ -10,6 +10,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "base/result.h"
@@ -44,7 +46,21 @@ struct Resume {
     friend bool operator==(const Nothing&, const Nothing&) = default;
   };
 
-  std::variant<Answer, Continue, Extend, Retry, Nothing> data = Nothing{};
+  using Data = std::variant<Answer, Continue, Extend, Retry, Nothing>;
+  Data data = Nothing{};
+
+  // Any alternative makes a payload (`Resume{Resume::Retry{true}}`). The copies and moves are defined in
+  // resume.cpp: inlined into callers, GCC 12 took the inactive alternatives' members for uninitialized.
+  Resume();
+  template <class Alternative>
+    requires(!std::is_same_v<std::remove_cvref_t<Alternative>, Resume> &&
+             std::is_constructible_v<Data, Alternative &&>)
+  Resume(Alternative&& alternative) : data(std::forward<Alternative>(alternative)) {}
+  Resume(const Resume&);
+  Resume(Resume&&) noexcept;
+  Resume& operator=(const Resume&);
+  Resume& operator=(Resume&&) noexcept;
+  ~Resume();
 
   Kind kind() const { return static_cast<Kind>(data.index()); }
 

@@ -123,7 +123,7 @@ bool is_builtin(std::string_view name) { return builtins::find(name) != nullptr;
 ValueResult call_builtin(EvalContext& context, std::string_view name, const CallArguments& args) {
   const builtins::Entry* entry = builtins::find(name);
   if (entry == nullptr) {
-    return err(builtins::builtin_error("`" + std::string(name) + "` is not a built-in function"));
+    return err(builtins::builtin_error(std::string("`").append(name) + "` is not a built-in function"));
   }
   return entry->fn(context, args);
 }

@@ -67,7 +67,7 @@ Result<Unit, RuntimeError> Scopes::assign_path(std::string_view root, const std:
   }
   if (current == nullptr) {
     if (inputs_->count(root) != 0) return err(scope_error("input `" + std::string(root) + "` is read-only"));
-    return err(scope_error("`" + std::string(root) + "` is not a variable"));
+    return err(scope_error(std::string("`").append(root) + "` is not a variable"));
   }
   if (path.empty()) return err(scope_error("a field assignment needs a field"));
   return set_field_at_path(*current, path, std::move(value));

@@ -32,6 +32,14 @@ const std::vector<Expr>* interpolation_exprs(const TextLit& text, bool log_shado
   return text.interpolations.size() == count ? &text.interpolations : nullptr;
 }
 
+Program::Program() = default;
+Program::Program(const Program&) = default;
+Program::Program(Program&&) noexcept = default;
+Program& Program::operator=(const Program&) = default;
+Program& Program::operator=(Program&&) noexcept = default;
+Program::~Program() = default;
+bool operator==(const Program&, const Program&) = default;
+
 bool Program::has_unit(std::string_view name) const {
   return std::any_of(units.begin(), units.end(), [&](const Unit& u) { return unit_name(u) == name; });
 }

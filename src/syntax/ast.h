@@ -696,10 +696,19 @@ struct Program {
   std::vector<Unit> units;
   Span span;
 
+  // Copies, moves, destruction and equality of a whole tree instantiate every node type: defined once, in
+  // ast.cpp, rather than in every file that holds a `Program`.
+  Program();
+  Program(const Program&);
+  Program(Program&&) noexcept;
+  Program& operator=(const Program&);
+  Program& operator=(Program&&) noexcept;
+  ~Program();
+
   // Whether some unit carries exactly this name (byte for byte).
   bool has_unit(std::string_view name) const;
 
-  friend bool operator==(const Program&, const Program&) = default;
+  friend bool operator==(const Program&, const Program&);
 };
 
 // ---------------------------------------------------------------------------------------------------------------

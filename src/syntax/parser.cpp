@@ -21,14 +21,14 @@ struct Describe {
     return "the number `" + json::format_plain_decimal(t.value) + "`";
   }
   std::string operator()(const tok::Text&) const { return "a text literal"; }
-  std::string operator()(const tok::Symbol& t) const { return "`" + std::string(symbol_text(t.symbol)) + "`"; }
+  std::string operator()(const tok::Symbol& t) const { return std::string("`").append(symbol_text(t.symbol)) + "`"; }
   std::string operator()(const tok::Newline&) const { return "the end of the line"; }
   std::string operator()(const tok::Indent&) const { return "an indented block"; }
   std::string operator()(const tok::Dedent&) const { return "the end of the block"; }
   std::string operator()(const tok::Eof&) const { return "the end of the file"; }
 };
 
-std::string backticked(std::string_view text) { return "`" + std::string(text) + "`"; }
+std::string backticked(std::string_view text) { return std::string("`").append(text) + "`"; }
 
 }  // namespace
 

@@ -37,12 +37,13 @@ Result<BlockOpening, Diagnostic> open_block(Parser& p) {
 // items are shown to the model one by one.
 Result<Expr, Diagnostic> parse_list_detail(Parser& p, std::string_view key) {
   if (!p.current().is_symbol(Symbol::LBracket)) {
-    return err(p.expect_failure("a `[...]` list after `" + std::string(key) + "`"));
+    return err(p.expect_failure(std::string("a `[...]` list after `").append(key) + "`"));
   }
   Expr value = TRY(parse_or(p));
   if (!std::holds_alternative<Expr::List>(value.node)) {
     return err(Parser::error(DiagnosticCode::Syntax,
-                             "`" + std::string(key) + "` takes a list literal (spec section 6.8)", ast::span(value)));
+                             std::string("`").append(key) + "` takes a list literal (spec section 6.8)",
+                             ast::span(value)));
   }
   return value;
 }

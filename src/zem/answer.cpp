@@ -7,6 +7,13 @@
 
 namespace dravelin::zem {
 
+ZemAnswer::ZemAnswer(const ZemAnswer&) = default;
+ZemAnswer::ZemAnswer(ZemAnswer&&) noexcept = default;
+ZemAnswer& ZemAnswer::operator=(const ZemAnswer&) = default;
+ZemAnswer& ZemAnswer::operator=(ZemAnswer&&) noexcept = default;
+ZemAnswer::~ZemAnswer() = default;
+bool operator==(const ZemAnswer&, const ZemAnswer&) = default;
+
 namespace rr = json::record_read;
 
 namespace {

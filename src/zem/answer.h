@@ -54,6 +54,12 @@ struct ZemAnswer {
   ZemAnswer(Noul noul) : data(std::move(noul)) {}
   ZemAnswer(Choice choice) : data(std::move(choice)) {}
   ZemAnswer(Score score) : data(std::move(score)) {}
+  // Copies, moves and equality of the three kinds are defined once, in answer.cpp, not in every includer.
+  ZemAnswer(const ZemAnswer&);
+  ZemAnswer(ZemAnswer&&) noexcept;
+  ZemAnswer& operator=(const ZemAnswer&);
+  ZemAnswer& operator=(ZemAnswer&&) noexcept;
+  ~ZemAnswer();
 
   Kind kind() const { return static_cast<Kind>(data.index()); }
   static std::string_view kind_name(Kind kind);  // the tag: "noul", "choice", "score"
@@ -67,7 +73,7 @@ struct ZemAnswer {
 
   static bool slice_eq(const std::vector<ZemAnswer>& a, const std::vector<ZemAnswer>& b);
 
-  friend bool operator==(const ZemAnswer&, const ZemAnswer&) = default;
+  friend bool operator==(const ZemAnswer&, const ZemAnswer&);
 };
 
 // The tokens and cost of one model-service request or one generation.

@@ -180,7 +180,7 @@ Result<Profile, RuntimeError> find_profile(const ProfileMap& map, std::string_vi
   const std::string& target = *entry->second.aliases;
   auto aliased = map.find(target);
   if (aliased == map.end()) {
-    return err(profile_error("`" + std::string(model) + "` points at `" + target + "`, which has no profile"));
+    return err(profile_error(std::string("`").append(model) + "` points at `" + target + "`, which has no profile"));
   }
   return aliased->second;
 }

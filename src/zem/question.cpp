@@ -7,6 +7,13 @@
 
 namespace dravelin::zem {
 
+Question::Question(const Question&) = default;
+Question::Question(Question&&) noexcept = default;
+Question& Question::operator=(const Question&) = default;
+Question& Question::operator=(Question&&) noexcept = default;
+Question::~Question() = default;
+bool operator==(const Question&, const Question&) = default;
+
 namespace rr = json::record_read;
 
 namespace {

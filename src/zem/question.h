@@ -106,6 +106,12 @@ struct Question {
   Question(Noul noul) : data(std::move(noul)) {}
   Question(Choice choice) : data(std::move(choice)) {}
   Question(Score score) : data(std::move(score)) {}
+  // Copies, moves and equality of the three kinds are defined once, in question.cpp, not in every includer.
+  Question(const Question&);
+  Question(Question&&) noexcept;
+  Question& operator=(const Question&);
+  Question& operator=(Question&&) noexcept;
+  ~Question();
 
   Kind kind() const { return static_cast<Kind>(data.index()); }
   static std::string_view kind_name(Kind kind);  // the tag: "noul", "choice", "score"
@@ -122,7 +128,7 @@ struct Question {
   // Equal lengths and equal questions in the same order.
   static bool slice_eq(const std::vector<Question>& a, const std::vector<Question>& b);
 
-  friend bool operator==(const Question&, const Question&) = default;
+  friend bool operator==(const Question&, const Question&);
 };
 
 }  // namespace dravelin::zem

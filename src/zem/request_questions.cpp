@@ -168,7 +168,7 @@ class JudgeBuilder {
     }
     targets.reserve(items->size());
     for (size_t i = 0; i < items->size(); ++i) {
-      const std::string suffix = "[" + decimal(i) + "]";
+      const std::string suffix = std::string("[").append(decimal(i)).append("]");
       std::vector<ResolvedStep> steps = steps_;
       steps.push_back(ResolvedStep::index(i));
       targets.push_back(Target{name_ + suffix, path_ + suffix,
@@ -345,7 +345,7 @@ Result<Value, RuntimeError> resolve_subject(const Scopes& scopes, std::string_vi
 }
 
 Result<std::pair<std::string, std::vector<ResolvedStep>>, RuntimeError> parse_state_path(std::string_view text) {
-  auto not_a_path = [&] { return err(type_error("`" + std::string(text) + "` is not a state path")); };
+  auto not_a_path = [&] { return err(type_error(std::string("`").append(text) + "` is not a state path")); };
   auto is_name_char = [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
   };

@@ -6,26 +6,17 @@
 #include <string>
 
 #include "cli/run_program.h"
+#include "cli/sample_programs.h"
 #include "json/reader.h"
 
 namespace {
 
 using dravelin::testing::Finished;
+using dravelin::testing::kClean;
+using dravelin::testing::kWarningsOnly;
 using dravelin::testing::run_program;
 namespace fs = std::filesystem;
 
-constexpr const char* kClean = "program hello\n\ntask main:\n  return\n";
-// A warning only: the machine's `stuck` state can never reach a terminal state.
-constexpr const char* kWarningsOnly =
-    "program w\n\n"
-    "machine m():\n"
-    "  initial start\n"
-    "  state start:\n"
-    "    on go \"always\" -> stuck\n"
-    "    on finish \"done\" -> end\n"
-    "  state stuck:\n"
-    "    on spin \"again\" -> stuck\n"
-    "  state end done\n";
 constexpr const char* kBroken = "program b\n\ntask main:\n  x = 1 +\n";
 
 TEST(CompileCommand, PrintsPrettyIrAndFailsOnErrorsWithRenderedDiagnostics) {

@@ -18,10 +18,6 @@ namespace {
 
 using testing::Finished;
 using testing::run_program;
-using testing::ScopedEnv;
-using testing::ScratchDir;
-using testing::ZemServer;
-using testing::ZemServerOptions;
 
 constexpr const char* kProgram = R"(program desk
 
@@ -43,25 +39,14 @@ constexpr const char* kScript = R"([{"repeat": 100000, "answers": {
   "urgent": {"noul": 0.5},
   "mood": {"score": 1, "probabilities": {"0": 0.25, "1": 0.75}}}}])";
 
-class JudgeCommands : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    ZemServerOptions options;
-    options.script = kScript;
-    auto started = ZemServer::start(options);
-    ASSERT_TRUE(started.ok()) << started.error();
-    server_ = std::move(started).value().release();
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
+class JudgeCommands : public testing::LocalServiceSuite<JudgeCommands> {
+ public:
+  static std::string service_script() { return kScript; }
 
+ protected:
   void SetUp() override {
-    ASSERT_NE(server_, nullptr);
-    testing::use_local_service(env_, *server_);
+    LocalServiceSuite::SetUp();
     program_ = dir_.write("desk.zem", kProgram);
-    profiles_ = dir_.write("profiles.json", testing::local_profiles(server_->url()));
   }
 
   Finished judge(const std::string& state, std::vector<std::string> extra = {}) {
@@ -75,14 +60,8 @@ class JudgeCommands : public ::testing::Test {
     return run_program("dravelin", {"eval", program_, "triage", "--cases", cases, "--profiles", profiles_});
   }
 
-  static ZemServer* server_;
-  ScopedEnv env_;
-  ScratchDir dir_;
   std::string program_;
-  std::string profiles_;
 };
-
-ZemServer* JudgeCommands::server_ = nullptr;
 
 json::Value parse_or_fail(const std::string& text) {
   auto parsed = json::parse_json_value(text);

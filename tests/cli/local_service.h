@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "support/zem_server.h"
 
@@ -31,5 +32,36 @@ inline void use_local_service(ScopedEnv& env, const ZemServer& server) {
     env.unset(proxy);
   }
 }
+
+// A suite of command-line tests that share one local model service, started before the suite's first test and
+// stopped after its last. Each test gets the service's environment, a scratch directory and a profiles file
+// pointing at the service (`profiles_`); a suite whose `SetUp` does more calls this one's first. `Suite` may
+// script the service with `static std::string service_script()`.
+template <class Suite>
+class LocalServiceSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ZemServerOptions options;
+    if constexpr (requires { Suite::service_script(); }) options.script = Suite::service_script();
+    auto started = ZemServer::start(options);
+    ASSERT_TRUE(started.ok()) << started.error();
+    server_ = std::move(started).value().release();
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_NE(server_, nullptr);
+    use_local_service(env_, *server_);
+    profiles_ = dir_.write("profiles.json", local_profiles(server_->url()));
+  }
+
+  static inline ZemServer* server_ = nullptr;
+  ScopedEnv env_;
+  ScratchDir dir_;
+  std::string profiles_;
+};
 
 }  // namespace dravelin::testing

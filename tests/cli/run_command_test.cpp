@@ -15,6 +15,7 @@
 #include "cli/local_service.h"
 #include "cli/printed_outcomes.h"
 #include "cli/run_program.h"
+#include "cli/sample_programs.h"
 #include "json/reader.h"
 #include "json/writer.h"
 #include "support/zem_server.h"
@@ -23,10 +24,9 @@ namespace dravelin::cli {
 namespace {
 
 using testing::Finished;
+using testing::kGate;
 using testing::outcomes;
 using testing::run_program;
-using testing::ScopedEnv;
-using testing::ScratchDir;
 using testing::ZemServer;
 using testing::ZemServerOptions;
 
@@ -37,17 +37,6 @@ out greeting
 task main:
   log info "hello" {name}
   greeting = "hi {name}"
-)";
-
-constexpr const char* kGate = R"(program gated
-out after
-
-task main thresholds risk_confirm 0.5:
-  log info "before the gate"
-  gate risk 0.9, confidence 0.9:
-    proceed -> log debug "no confirmation needed"
-  log info "after the gate"
-  after = "confirmed"
 )";
 
 constexpr const char* kBudget = R"(program counted
@@ -117,26 +106,8 @@ std::string shell(const std::string& command, int* status) {
 
 std::string kind_of(const json::Value& outcome) { return outcome.as_object().find("kind")->as_string(); }
 
-class RunCommand : public ::testing::Test {
+class RunCommand : public testing::LocalServiceSuite<RunCommand> {
  protected:
-  static void SetUpTestSuite() {
-    ZemServerOptions options;
-    // The first request of the suite's retry test fails; every other one is answered.
-    auto started = ZemServer::start(options);
-    ASSERT_TRUE(started.ok()) << started.error();
-    server_ = std::move(started).value().release();
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-
-  void SetUp() override {
-    ASSERT_NE(server_, nullptr);
-    testing::use_local_service(env_, *server_);
-    profiles_ = dir_.write("profiles.json", testing::local_profiles(server_->url()));
-  }
-
   Finished run(const char* program, std::vector<std::string> extra = {}, const std::string& input = "") {
     std::vector<std::string> args = {"run", dir_.write("program.zem", program)};
     if (std::find(extra.begin(), extra.end(), "--profiles") == extra.end()) args.insert(args.end(), {"--profiles", profiles_});
@@ -145,14 +116,7 @@ class RunCommand : public ::testing::Test {
   }
 
   std::string path(const std::string& name) const { return (dir_.path() / name).string(); }
-
-  static ZemServer* server_;
-  ScopedEnv env_;
-  ScratchDir dir_;
-  std::string profiles_;
 };
-
-ZemServer* RunCommand::server_ = nullptr;
 
 TEST_F(RunCommand, ADoneRunPrintsItsOutcomeAndLogLines) {
   const Finished done = run(kGreeting, {"--input", R"({"name": "Ada"})"});

@@ -10,6 +10,7 @@
 #include "cli/local_service.h"
 #include "cli/printed_outcomes.h"
 #include "cli/run_program.h"
+#include "cli/sample_programs.h"
 #include "json/reader.h"
 #include "support/zem_server.h"
 
@@ -17,28 +18,13 @@ namespace dravelin::cli {
 namespace {
 
 using testing::Finished;
+using testing::kClean;
+using testing::kGate;
+using testing::kWarningsOnly;
 using testing::FullStream;
 using testing::run_program;
 using testing::run_program_with;
-using testing::ScopedEnv;
-using testing::ScratchDir;
-using testing::ZemServer;
-using testing::ZemServerOptions;
 namespace fs = std::filesystem;
-
-constexpr const char* kClean = "program hello\n\ntask main:\n  return\n";
-
-// A warning only: the machine's `stuck` state can never reach a terminal state.
-constexpr const char* kWarningsOnly =
-    "program w\n\n"
-    "machine m():\n"
-    "  initial start\n"
-    "  state start:\n"
-    "    on go \"always\" -> stuck\n"
-    "    on finish \"done\" -> end\n"
-    "  state stuck:\n"
-    "    on spin \"again\" -> stuck\n"
-    "  state end done\n";
 
 constexpr const char* kGreeting = R"(program greet
 out greeting
@@ -46,18 +32,6 @@ out greeting
 task main:
   log info "hello"
   greeting = "hi"
-)";
-
-// Asks for confirmation once, between two log lines.
-constexpr const char* kGate = R"(program gated
-out after
-
-task main thresholds risk_confirm 0.5:
-  log info "before the gate"
-  gate risk 0.9, confidence 0.9:
-    proceed -> log debug "no confirmation needed"
-  log info "after the gate"
-  after = "confirmed"
 )";
 
 constexpr const char* kDesk = R"(program desk
@@ -104,30 +78,20 @@ std::string member(const json::Value& event, const char* name) {
   return value != nullptr && value->is_string() ? value->as_string() : std::string();
 }
 
-class WriteFailure : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    ZemServerOptions options;
-    options.script = kScript;
-    auto started = ZemServer::start(options);
-    ASSERT_TRUE(started.ok()) << started.error();
-    server_ = std::move(started).value().release();
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
+class WriteFailure : public testing::LocalServiceSuite<WriteFailure> {
+ public:
+  static std::string service_script() { return kScript; }
 
+ protected:
   void SetUp() override {
-    ASSERT_NE(server_, nullptr);
-    testing::use_local_service(env_, *server_);
+    LocalServiceSuite::SetUp();
     files_ = {
         {"{clean}", dir_.write("clean.zem", kClean)},
         {"{warned}", dir_.write("warned.zem", kWarningsOnly)},
         {"{greeting}", dir_.write("greeting.zem", kGreeting)},
         {"{gate}", dir_.write("gate.zem", kGate)},
         {"{desk}", dir_.write("desk.zem", kDesk)},
-        {"{profiles}", dir_.write("profiles.json", testing::local_profiles(server_->url()))},
+        {"{profiles}", profiles_},
         {"{cases}", dir_.write("cases.jsonl", R"({"state": {"ticket": {"body": "a"}}, "expected": {"kind": "bug"}})"
                                               "\n")},
         {"{recording}", (dir_.path() / "answered.jsonl").string()},
@@ -152,13 +116,8 @@ class WriteFailure : public ::testing::Test {
     return out;
   }
 
-  static ZemServer* server_;
-  ScopedEnv env_;
-  ScratchDir dir_;
   std::vector<std::pair<std::string, std::string>> files_;
 };
-
-ZemServer* WriteFailure::server_ = nullptr;
 
 TEST_F(WriteFailure, StdoutOnAFullDeviceEndsEveryCommandWithStatusOne) {
   struct Case {

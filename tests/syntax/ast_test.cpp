@@ -267,7 +267,11 @@ TEST(DeepCopy, MachinesAreEqualAndIndependent) {
   EXPECT_EQ(original, sample_machine());
 
   // Dropping the copy leaves the source whole.
-  { Program program{"p", {}, {}, {}, {Unit{std::move(copy)}}, {}}; }
+  {
+    Program program;
+    program.name = "p";
+    program.units.push_back(Unit{std::move(copy)});
+  }
   EXPECT_EQ(original, sample_machine());
 }
 

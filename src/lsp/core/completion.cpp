@@ -55,7 +55,7 @@ std::vector<CompletionItem> field_items(const FieldSet& set) {
 
 CompletionItem keyword_item(std::string_view word) {
   CompletionItem item{std::string(word), Kind::Keyword,           std::nullopt,
-                      std::nullopt,      "9" + std::string(word), std::nullopt};
+                      std::nullopt,      std::string("9").append(word), std::nullopt};
   if (auto entry = keyword_doc(word)) {
     item.detail = std::string(entry->signature);
     item.documentation = completion_documentation(*entry);

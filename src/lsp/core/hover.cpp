@@ -71,7 +71,7 @@ std::string kind_extras(World& world, const Analysis& declaring, SymbolId id) {
       break;
     case DeclKind::Capability: {
       const auto kind = static_cast<syntax::NeedKind>(symbol.sub_kind);
-      out += "\n" + std::string(capability_kind_doc(kind).documentation) + "\n";
+      out.append("\n").append(capability_kind_doc(kind).documentation).append("\n");
       const std::string verbs = child_lines(index, id, DeclKind::ToolVerb);
       if (!verbs.empty()) {
         out += "\nDeclared verbs:\n" + verbs;
@@ -124,7 +124,8 @@ std::string declaration_hover(World& world, const Analysis& current, const Resol
     where = " in `" + (declaring.path ? declaring.path->string() : declaring.uri) + "`";
   }
   const KindText kind = kind_text(symbol);
-  out += "*" + std::string(kind.noun) + "*" + where + " \u2014 spec section " + std::string(kind.section) + "\n";
+  out.append("*").append(kind.noun).append("*").append(where);
+  out.append(" \u2014 spec section ").append(kind.section).append("\n");
   if (std::string comment = doc_comment(declaring.text, symbol.span.start.offset); !comment.empty())
     out += "\n" + comment + "\n";
   out += kind_extras(world, declaring, resolved.symbol);
