@@ -152,6 +152,13 @@ ValueResult eval_binary(EvalContext& context, BinaryOp op, const ir::Expr& left,
     Value out;
     if (numeric_binary(op, l->numeric(), r->numeric(), out)) return out;
   }
+  // A left list or text that nothing else holds (the result of a call, a literal, an earlier `+`) is extended in
+  // place: the same value and the same bound check as a new join, without copying the left side.
+  if (op == BinaryOp::Add && l->kind() == r->kind() && (l->is_list() || l->is_text()) && !l->shared()) {
+    auto joined = l->is_list() ? append_to_list(*l, *r) : append_to_text(*l, std::as_const(*r).as_text());
+    if (!joined.ok()) return err(with_span_if_missing(std::move(joined).error(), span));
+    return l;
+  }
   return apply_binary(op, *l, *r, span);
 }
 
