@@ -76,7 +76,7 @@ ValueResult Interpreter::call(std::string_view callee, CallArguments args) {
 ValueResult Interpreter::call_judgment(const ir::Judgment& judgment, CallArguments args) {
   Scopes scopes(inputs_);
   const runtime::Record* whole =
-      args.positional.size() == 1 && args.named.empty() ? args.positional.front().if_record() : nullptr;
+      args.positional.size() == 1 && args.named.empty() ? std::as_const(args.positional.front()).if_record() : nullptr;
   for (size_t i = 0; i < judgment.params.size(); ++i) {
     const std::string& param = judgment.params[i];
     const Value* value = nullptr;

@@ -136,9 +136,9 @@ Step<Value> Interpreter::hold_to_cap(const ir::ShapeField& field, Value value, b
   const CutSide side = std::holds_alternative<ir::ShapePolicy::Tail>(field.policy.node) ? CutSide::Tail : CutSide::Head;
   const tokens::Tokenizer& tokenizer = *run_.tokenizer;
   Value cut;
-  if (const runtime::List* items = value.if_list()) {
+  if (const runtime::List* items = std::as_const(value).if_list()) {
     cut = cut_list(*items, cap, side, tokenizer);
-  } else if (const runtime::Record* fields = value.if_record()) {
+  } else if (const runtime::Record* fields = std::as_const(value).if_record()) {
     cut = cut_record(*fields, cap, side, tokenizer);
   } else if (const std::string* text = value.if_text()) {
     cut = Value::text(cut_to_tokens(*text, cap, side, tokenizer));
@@ -193,7 +193,7 @@ Result<std::string, RuntimeError> Interpreter::focus_text(std::string text, std:
 
     std::vector<double> probabilities;
     if (auto keep = answers.find("keep"); keep != answers.end()) {
-      if (const runtime::List* values = keep->second.if_list()) {
+      if (const runtime::List* values = std::as_const(keep->second).if_list()) {
         for (const Value& v : *values) {
           if (auto p = v.if_numeric()) probabilities.push_back(*p);
         }

@@ -223,7 +223,7 @@ bool ends_loop(Flow& flow) {
 Flow Interpreter::exec_for(Scopes& scopes, const Stmt::For& stmt) {
   auto iterable = eval(stmt.iterable, scopes);
   if (!iterable.ok()) return Flow::interrupt(std::move(iterable).error());
-  const runtime::List* items = iterable->if_list();
+  const runtime::List* items = std::as_const(*iterable).if_list();
   if (items == nullptr) {
     return Flow::interrupt(fail(runtime::expected_type_error("a list to iterate", *iterable)));
   }

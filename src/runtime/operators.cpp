@@ -78,7 +78,7 @@ bool compare_texts(BinaryOp op, const std::string& a, const std::string& b) {
 
 }  // namespace
 
-bool Value::truthy() const {
+bool Value::payload_truthy() const {
   switch (kind()) {
     case ValueKind::None: return false;
     case ValueKind::Text: return !as_text().empty();
@@ -106,9 +106,32 @@ ValueResult eval_unary(EvalContext& context, UnaryOp op, const ir::Expr& operand
   ValueResult v = eval_expr(context, operand, scopes);
   if (!v.ok()) return v;
   if (op == UnaryOp::Not) return Value::boolean(!v->truthy());
-  if (v->is_numeric()) return Value::number(-*v->if_numeric());
+  if (v->is_numeric()) return Value::number(-v->numeric());
   return err(negation_error(*v, span));
 }
+
+namespace {
+
+// Two numbers or probs under an operator that takes them, answered without the general dispatch: the same
+// results as `apply_binary` gives them (a sum of probs is a number; `==` of numerics is IEEE equality).
+bool numeric_binary(BinaryOp op, double a, double b, Value& out) {
+  switch (op) {
+    case BinaryOp::Add: out = Value::number(a + b); return true;
+    case BinaryOp::Sub: out = Value::number(a - b); return true;
+    case BinaryOp::Mul: out = Value::number(a * b); return true;
+    case BinaryOp::Div: out = Value::number(a / b); return true;
+    case BinaryOp::Rem: out = Value::number(std::fmod(a, b)); return true;
+    case BinaryOp::Lt:
+    case BinaryOp::LtEq:
+    case BinaryOp::Gt:
+    case BinaryOp::GtEq: out = Value::boolean(compare_numbers(op, a, b)); return true;
+    case BinaryOp::Eq: out = Value::boolean(a == b); return true;
+    case BinaryOp::NotEq: out = Value::boolean(!(a == b)); return true;
+    default: return false;
+  }
+}
+
+}  // namespace
 
 ValueResult eval_binary(EvalContext& context, BinaryOp op, const ir::Expr& left, const ir::Expr& right,
                         const syntax::Span& span, Scopes& scopes) {
@@ -125,6 +148,17 @@ ValueResult eval_binary(EvalContext& context, BinaryOp op, const ir::Expr& left,
   }
   ValueResult r = eval_expr(context, right, scopes);
   if (!r.ok()) return r;
+  if (l->is_numeric() && r->is_numeric()) {
+    Value out;
+    if (numeric_binary(op, l->numeric(), r->numeric(), out)) return out;
+  }
+  // A left list or text that nothing else holds (the result of a call, a literal, an earlier `+`) is extended in
+  // place: the same value and the same bound check as a new join, without copying the left side.
+  if (op == BinaryOp::Add && l->kind() == r->kind() && (l->is_list() || l->is_text()) && !l->shared()) {
+    auto joined = l->is_list() ? append_to_list(*l, *r) : append_to_text(*l, std::as_const(*r).as_text());
+    if (!joined.ok()) return err(with_span_if_missing(std::move(joined).error(), span));
+    return l;
+  }
   return apply_binary(op, *l, *r, span);
 }
 

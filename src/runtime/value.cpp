@@ -31,15 +31,6 @@ constexpr std::array<KindInfo, kValueKindCount> kKinds = {{
     {"pause_result", "PauseResult"},
 }};
 
-bool has_children(const Value& value) {
-  switch (value.kind()) {
-    case ValueKind::List: return !value.as_list().empty();
-    case ValueKind::Record: return !value.as_record().empty();
-    case ValueKind::Choice: return value.as_choice().item.has_value();
-    default: return false;
-  }
-}
-
 }  // namespace
 
 std::string_view type_word(ValueKind kind) { return kKinds[static_cast<size_t>(kind)].word; }
@@ -104,105 +95,72 @@ bool operator==(const PauseResult& a, const PauseResult& b) { return a.answer ==
 
 // ---- lifetime ----
 
-void Value::swap(Value& other) noexcept {
-  payload_.swap(other.payload_);
-  std::swap(measure_, other.measure_);
+namespace {
+
+template <class T>
+void delete_node(value_detail::Node* node) {
+  delete static_cast<value_detail::NodeOf<T>*>(node);
 }
 
-Value& Value::operator=(const Value& other) {
-  if (this != &other) {
-    Value copy(other);
-    swap(copy);
-  }
-  return *this;
-}
-
-Value& Value::operator=(Value&& other) noexcept {
-  if (this != &other) {
-    // Detach `other` first: it may be part of the tree this value is about to drop. The old tree then goes
-    // away with `detached`, through the non-recursive destructor.
-    Value detached(std::move(other));
-    swap(detached);
-  }
-  return *this;
-}
-
-void Value::drop_children() {
-  if (!has_deep_children()) return;
-  // Flatten the tree onto a work list, so that every value dropped below has only leaves left.
-  std::vector<Value> pending;
-  detach_deep_children(pending);
-  while (!pending.empty()) {
-    Value next = std::move(pending.back());
-    pending.pop_back();
-    next.detach_deep_children(pending);
+void delete_node(ValueKind kind, value_detail::Node* node) {
+  switch (kind) {
+    case ValueKind::Text: delete_node<std::string>(node); return;
+    case ValueKind::List: delete_node<List>(node); return;
+    case ValueKind::Record: delete_node<Record>(node); return;
+    case ValueKind::Choice: delete_node<Choice>(node); return;
+    case ValueKind::Level: delete_node<Level>(node); return;
+    case ValueKind::Handle: delete_node<Handle>(node); return;
+    case ValueKind::PauseResult: delete_node<PauseResult>(node); return;
+    default: return;
   }
 }
 
-bool Value::has_deep_children() const {
-  switch (kind()) {
-    case ValueKind::List:
-      for (const Value& item : as_list()) {
-        if (has_children(item)) return true;
-      }
-      return false;
-    case ValueKind::Record:
-      for (const auto& entry : as_record()) {
-        if (has_children(entry.second)) return true;
-      }
-      return false;
-    case ValueKind::Choice: {
-      const Value* item = as_choice().item.get();
-      return item != nullptr && has_children(*item);
+// The kinds whose payload holds values.
+bool nests(ValueKind kind) { return kind == ValueKind::List || kind == ValueKind::Record || kind == ValueKind::Choice; }
+
+}  // namespace
+
+// The nodes to free form a chain through their own (now unused) count and measure fields, so that freeing a tree
+// of any depth or sharing takes neither recursion nor an allocation.
+void Value::destroy(ValueKind kind, Node* node) noexcept {
+  Node* chain = nullptr;
+  const auto push = [&chain](ValueKind k, Node* n) {
+    n->refs = static_cast<uint32_t>(k);
+    n->measure = reinterpret_cast<uintptr_t>(chain);
+    chain = n;
+  };
+  // A child that holds the last reference to its node gives the node up here: nested nodes join the chain,
+  // others go at once (they hold no values).
+  const auto detach = [&push](Value& child) {
+    if (!value_detail::holds_node(child.kind_) || child.node_ == nullptr) return;
+    Node* n = child.node_;
+    child.node_ = nullptr;
+    if (--n->refs != 0) return;
+    if (nests(child.kind_)) {
+      push(child.kind_, n);
+    } else {
+      delete_node(child.kind_, n);
     }
-    default: return false;
-  }
-}
-
-void Value::detach_deep_children(std::vector<Value>& out) {
-  switch (kind()) {
-    case ValueKind::List:
-      for (Value& item : as_list()) {
-        if (has_children(item)) out.push_back(std::move(item));
-      }
-      break;
-    case ValueKind::Record:
-      for (auto& entry : as_record()) {
-        if (has_children(entry.second)) out.push_back(std::move(entry.second));
-      }
-      break;
-    case ValueKind::Choice: {
-      Choice& choice = as_choice();
-      if (choice.item && has_children(*choice.item)) {
-        out.push_back(std::move(*choice.item));
-        choice.item.reset();
-      }
-      break;
+  };
+  push(kind, node);
+  while (chain != nullptr) {
+    Node* current = chain;
+    const auto current_kind = static_cast<ValueKind>(current->refs);
+    chain = reinterpret_cast<Node*>(static_cast<uintptr_t>(current->measure));
+    switch (current_kind) {
+      case ValueKind::List:
+        for (Value& item : static_cast<NodeOf<ValueKind::List>*>(current)->payload) detach(item);
+        break;
+      case ValueKind::Record:
+        for (auto& entry : static_cast<NodeOf<ValueKind::Record>*>(current)->payload) detach(entry.second);
+        break;
+      case ValueKind::Choice:
+        if (Value* item = static_cast<NodeOf<ValueKind::Choice>*>(current)->payload.item.get()) detach(*item);
+        break;
+      default: break;
     }
-    default: break;
+    delete_node(current_kind, current);
   }
-}
-
-// ---- access ----
-
-std::optional<double> Value::if_number() const {
-  if (const double* n = if_kind<ValueKind::Number>()) return *n;
-  return std::nullopt;
-}
-
-std::optional<bool> Value::if_bool() const {
-  if (const bool* b = if_kind<ValueKind::Bool>()) return *b;
-  return std::nullopt;
-}
-
-std::optional<double> Value::if_prob() const {
-  if (const double* p = if_kind<ValueKind::Prob>()) return *p;
-  return std::nullopt;
-}
-
-std::optional<double> Value::if_numeric() const {
-  if (const double* n = if_kind<ValueKind::Number>()) return *n;
-  return if_prob();
 }
 
 // ---- text form ----
@@ -268,7 +226,24 @@ bool Value::loosely_equals(const Value& other) const {
   return *this == other;
 }
 
-bool operator==(const Value& a, const Value& b) { return a.payload_ == b.payload_; }
+bool operator==(const Value& a, const Value& b) {
+  if (a.kind_ != b.kind_) return false;
+  switch (a.kind_) {
+    case ValueKind::None: return true;
+    case ValueKind::Number:
+    case ValueKind::Prob: return a.number_ == b.number_;
+    case ValueKind::Bool: return a.bool_ == b.bool_;
+    case ValueKind::Text: return a.payload<ValueKind::Text>() == b.payload<ValueKind::Text>();
+    case ValueKind::List: return a.payload<ValueKind::List>() == b.payload<ValueKind::List>();
+    case ValueKind::Record: return a.payload<ValueKind::Record>() == b.payload<ValueKind::Record>();
+    case ValueKind::Choice: return a.payload<ValueKind::Choice>() == b.payload<ValueKind::Choice>();
+    case ValueKind::Level: return a.payload<ValueKind::Level>() == b.payload<ValueKind::Level>();
+    case ValueKind::Handle: return a.payload<ValueKind::Handle>() == b.payload<ValueKind::Handle>();
+    case ValueKind::PauseResult: return a.payload<ValueKind::PauseResult>() == b.payload<ValueKind::PauseResult>();
+  }
+  return false;
+}
+
 
 // ---- errors ----
 

@@ -12,8 +12,6 @@ namespace dravelin::runtime {
 namespace {
 
 constexpr size_t kNumberBytes = 24;  // as `Value::kNumberBytes`
-// `{"$zem":"prob","value":` and `}` around the number.
-constexpr size_t kProbBytes = 23 + kNumberBytes + 1;
 
 // A text as JSON, without its escapes: the bytes and two quotes.
 size_t quoted(std::string_view text) { return text.size() + 2; }
@@ -103,11 +101,11 @@ Measure pause_result_measure(const PauseResult& r) {
 
 }  // namespace
 
-void Value::measure() const {
+uint64_t Value::measure() const {
   Measure m;
   switch (kind()) {
     case ValueKind::List: {
-      const List& items = get<ValueKind::List>();
+      const List& items = payload<ValueKind::List>();
       m.bytes = 2 + separators(items.size());
       for (const Value& item : items) {
         m.bytes += element_size(item);
@@ -117,7 +115,7 @@ void Value::measure() const {
       break;
     }
     case ValueKind::Record: {
-      const Record& entries = get<ValueKind::Record>();
+      const Record& entries = payload<ValueKind::Record>();
       m.bytes = 2 + separators(entries.size());
       for (const auto& [key, item] : entries) {
         m.bytes += quoted(key) + 1 + element_size(item);
@@ -126,45 +124,27 @@ void Value::measure() const {
       ++m.depth;
       break;
     }
-    case ValueKind::Choice: m = choice_measure(get<ValueKind::Choice>()); break;
-    case ValueKind::Level: m = level_measure(get<ValueKind::Level>()); break;
-    case ValueKind::Handle: m = handle_measure(get<ValueKind::Handle>()); break;
-    case ValueKind::PauseResult: m = pause_result_measure(get<ValueKind::PauseResult>()); break;
-    default: return;  // scalars are measured on the spot
+    case ValueKind::Choice: m = choice_measure(payload<ValueKind::Choice>()); break;
+    case ValueKind::Level: m = level_measure(payload<ValueKind::Level>()); break;
+    case ValueKind::Handle: m = handle_measure(payload<ValueKind::Handle>()); break;
+    case ValueKind::PauseResult: m = pause_result_measure(payload<ValueKind::PauseResult>()); break;
+    default: return 0;  // scalars and texts are measured on the spot
   }
-  set_measure(m.bytes, m.depth);
+  const uint64_t word = measure_word(m.bytes, m.depth);
+  // A moved-from value has no node to keep it in.
+  if (node_ != nullptr) node_->measure = word;
+  return word;
 }
 
-void Value::set_measure(size_t bytes, size_t depth) const {
-  measure_ = kMeasured | (uint64_t{std::min<size_t>(depth, UINT16_MAX)} << 32) | std::min<size_t>(bytes, UINT32_MAX);
+uint64_t Value::measure_word(size_t bytes, size_t depth) {
+  return kMeasured | (uint64_t{std::min<size_t>(depth, UINT16_MAX)} << 32) | std::min<size_t>(bytes, UINT32_MAX);
 }
 
-size_t Value::unmeasured_size() const {
-  switch (kind()) {
-    case ValueKind::None: return 4;
-    case ValueKind::Bool: return 5;
-    case ValueKind::Number: return kNumberBytes;
-    case ValueKind::Prob: return kProbBytes;
-    case ValueKind::Text: return get<ValueKind::Text>().size();
-    default:
-      measure();
-      return static_cast<uint32_t>(measure_);
-  }
-}
+void Value::set_measure(size_t bytes, size_t depth) const { node_->measure = measure_word(bytes, depth); }
 
+size_t Value::unmeasured_size() const { return static_cast<uint32_t>(measure()); }
 
-size_t Value::unmeasured_depth() const {
-  switch (kind()) {
-    case ValueKind::None:
-    case ValueKind::Text:
-    case ValueKind::Number:
-    case ValueKind::Bool: return 0;
-    case ValueKind::Prob: return 1;
-    default:
-      measure();
-      return static_cast<uint16_t>(measure_ >> 32);
-  }
-}
+size_t Value::unmeasured_depth() const { return static_cast<uint16_t>(measure() >> 32); }
 
 RuntimeError nesting_error() {
   return make_runtime_error(RuntimeErrorCode::TypeError,
@@ -192,7 +172,7 @@ size_t depth_with(const Record& fields, const Record::const_iterator& skip, size
 }  // namespace
 
 Value ListBuilder::build() && {
-  Value out(Value::in<ValueKind::List>, std::move(items_));
+  Value out = Value::make<ValueKind::List>(std::move(items_));
   out.set_measure(bytes_, depth_);
   return out;
 }
@@ -222,7 +202,7 @@ Result<Unit, RuntimeError> RecordBuilder::set(std::string key, Value value) {
 }
 
 Value RecordBuilder::build() && {
-  Value out(Value::in<ValueKind::Record>, std::move(fields_));
+  Value out = Value::make<ValueKind::Record>(std::move(fields_));
   out.set_measure(bytes_, depth_);
   return out;
 }
@@ -242,19 +222,49 @@ Result<Value, RuntimeError> concat_texts(std::string_view left, std::string_view
   return Value::text(std::move(out));
 }
 
+namespace {
+
+// The measure of two lists joined: both brackets of the right list go, and a comma joins the two when both have
+// items.
+size_t joined_bytes(const Value& left, const Value& right) {
+  return value_size(left) + value_size(right) - 2 +
+         (!std::as_const(left).as_list().empty() && !right.as_list().empty() ? 1 : 0);
+}
+
+}  // namespace
+
 Result<Value, RuntimeError> concat_lists(const Value& left, const Value& right) {
   const List& a = left.as_list();
   const List& b = right.as_list();
-  // Both brackets of the right list go, and a comma joins the two when both have items.
-  const size_t bytes = value_size(left) + value_size(right) - 2 + (!a.empty() && !b.empty() ? 1 : 0);
+  const size_t bytes = joined_bytes(left, right);
   if (bytes > kMaxValueBytes) return err(size_error());
   List items;
   items.reserve(a.size() + b.size());
   items.insert(items.end(), a.begin(), a.end());
   items.insert(items.end(), b.begin(), b.end());
-  Value out(Value::in<ValueKind::List>, std::move(items));
+  Value out = Value::make<ValueKind::List>(std::move(items));
   out.set_measure(bytes, std::max(value_depth(left), value_depth(right)));
   return out;
+}
+
+Result<Unit, RuntimeError> append_to_list(Value& list, const Value& right) {
+  const size_t bytes = joined_bytes(list, right);
+  if (bytes > kMaxValueBytes) return err(size_error());
+  const size_t depth = std::max(value_depth(list), value_depth(right));
+  // `right` may be `list` itself: its items are read before they can move.
+  const List& b = right.as_list();
+  const size_t count = b.size();
+  List& items = list.mutable_payload<ValueKind::List>();
+  items.reserve(items.size() + count);
+  for (size_t i = 0; i < count; ++i) items.push_back(b[i]);
+  list.set_measure(bytes, depth);
+  return Unit{};
+}
+
+Result<Unit, RuntimeError> append_to_text(Value& text, std::string_view right) {
+  if (!text_fits(text.as_text().size() + right.size())) return err(size_error());
+  text.as_text() += right;
+  return Unit{};
 }
 
 // Sets the field at `path[step]` below this value, once every check has passed, and keeps the measure of every
@@ -263,11 +273,13 @@ Result<Value, RuntimeError> concat_lists(const Value& left, const Value& right) 
 // runs on every field assignment.
 Result<int64_t, RuntimeError> Value::set_below(const std::vector<std::string>& path, size_t step, Value& value,
                                                size_t root_bytes) {
-  // Reached without the non-const accessor: the measure is kept by hand below.
-  Record* fields = std::get_if<static_cast<size_t>(ValueKind::Record)>(&payload_);
-  if (fields == nullptr) return err(expected_type_error("a record", *this));
+  if (kind_ != ValueKind::Record) return err(expected_type_error("a record", *this));
   const size_t old_bytes = value_size(*this);
   const size_t old_depth = value_depth(*this);
+  // A record of this value's own, reached without the accessor that forgets the measure: it is kept by hand
+  // below.
+  if (node_ == nullptr || node_->refs != 1) unshare<ValueKind::Record>();
+  Record* fields = &static_cast<NodeOf<ValueKind::Record>*>(node_)->payload;
   const std::string& key = path[step];
   int64_t delta = 0;
   size_t old_child = 0;

@@ -66,6 +66,11 @@ Result<Value, RuntimeError> within_bounds(Value value);
 // made.
 Result<Value, RuntimeError> concat_texts(std::string_view left, std::string_view right);
 Result<Value, RuntimeError> concat_lists(const Value& left, const Value& right);
+// The same joins made in place, for `x = x + y`: the items of `right` appended to the list `list`, the text
+// `right` to the text `text`. The left value is copied first only when it shares its payload; on failure it is
+// unchanged.
+Result<Unit, RuntimeError> append_to_list(Value& list, const Value& right);
+Result<Unit, RuntimeError> append_to_text(Value& text, std::string_view right);
 
 // Sets the field at the end of `path` in the records below `root` (creating it when absent), keeping the sizes
 // of every record on the way. Fails without changing anything: "expected a record, got <type word>", "record

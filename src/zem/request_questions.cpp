@@ -161,7 +161,7 @@ class JudgeBuilder {
       targets.push_back(Target{name_, path_, StateEntry{judge_.subject.root, steps_, runtime::to_plain_json(value)}});
       return targets;
     }
-    runtime::List* items = value.if_list();
+    const runtime::List* items = std::as_const(value).if_list();
     if (items == nullptr) {
       return err(runtime::with_span_if_missing(runtime::expected_type_error("a list for `each`", value),
                                                judge_.subject.span));
@@ -242,7 +242,7 @@ class JudgeBuilder {
 
   Result<Unit, RuntimeError> build_pick_among(const ir::JudgeVerb::PickAmong& among, Value value) {
     const syntax::Span& at = judge_.subject.span;
-    runtime::List* items = value.if_list();
+    const runtime::List* items = std::as_const(value).if_list();
     if (items == nullptr) {
       return err(runtime::with_span_if_missing(runtime::expected_type_error("a list for `pick among`", value), at));
     }

@@ -223,6 +223,33 @@ TEST_F(OperatorEvalTest, OperandsGoLeftToRightAndAFailingLeftOneStopsTheRight) {
   EXPECT_EQ(mismatch.error().span, b::at(4));
 }
 
+// A left operand that nothing else holds is extended in place; one read from a variable is not, and the variable
+// keeps its value.
+TEST_F(OperatorEvalTest, JoinsLeaveTheirOperandsUnchanged) {
+  scopes.define("xs", lst({num(1)}));
+  scopes.define("t", txt("t"));
+  struct Case {
+    ir::Expr expr;
+    Value expected;
+  };
+  const auto add = [](ir::Expr l, ir::Expr r) { return b::binary(BinaryOp::Add, std::move(l), std::move(r)); };
+  Case cases[] = {
+      {add(add(b::name("xs"), b::list({b::num(2)})), b::name("xs")), lst({num(1), num(2), num(1)})},
+      {add(b::list({b::num(0)}), b::name("xs")), lst({num(0), num(1)})},
+      {add(add(b::list({}), b::name("xs")), b::list({})), lst({num(1)})},
+      {add(add(b::name("t"), b::name("t")), b::name("t")), txt("ttt")},
+      {add(b::text({b::interp(b::name("t")), b::lit("!")}), b::name("t")), txt("t!t")},
+  };
+  for (const Case& c : cases) {
+    ValueResult result = eval(c.expr);
+    ASSERT_TRUE(result.ok()) << result.error();
+    EXPECT_EQ(result.value(), c.expected);
+    EXPECT_EQ(value_size(result.value()), value_size(c.expected));
+    EXPECT_EQ(*scopes.lookup("xs"), lst({num(1)}));
+    EXPECT_EQ(*scopes.lookup("t"), txt("t"));
+  }
+}
+
 TEST_F(OperatorEvalTest, UnaryOperators) {
   scopes.define("p", prob(0.25));
   struct Case {

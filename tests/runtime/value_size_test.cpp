@@ -139,6 +139,9 @@ TEST_F(ValueSizeEval, GrowingPastTheBoundIsRefused) {
   const Case cases[] = {
       // v + "x": v's bytes and one more.
       {"text_plus", kMaxValueBytes, b::binary(BinaryOp::Add, b::name("v"), b::text("x"), span), true},
+      // The same with a left text of its own (extended in place).
+      {"fresh_text_plus", kMaxValueBytes,
+       b::binary(BinaryOp::Add, b::text({b::interp(b::name("v")), b::lit("")}), b::text("x"), span), true},
       // [v] + [v]: `["v","v"]`, 7 bytes beside the two texts.
       {"list_plus", half - 3,
        b::binary(BinaryOp::Add, b::list({b::name("v")}), b::list({b::name("v")}), span), true},

@@ -1,5 +1,5 @@
-// Runtime values: kinds and type words, the text form, the two equalities, the type error, deep copies and
-// deeply nested values.
+// Runtime values: kinds and type words, the text form, the two equalities, the type error, copies shared until
+// written and deeply nested values.
 #include "runtime/value.h"
 
 #include <gtest/gtest.h>
@@ -206,6 +206,89 @@ TEST(RuntimeValueCopy, CopiesAreDeepAndIndependent) {
   EXPECT_EQ(original.as_record().at("pick").as_choice().item->to_text(), R"({"k":["x"]})");
   EXPECT_EQ(original.as_record().at("agent").to_text(), R"({"capability":"coder","id":"a1","meta":{"n":1}})");
   EXPECT_NE(copy, original);
+}
+
+// A copy shares its payload until one side writes: reading through const access keeps the share, every write
+// leaves the other side as it was, and the writer's size is measured again.
+TEST(RuntimeValueCopy, SharedUntilWritten) {
+  struct Case {
+    const char* name;
+    Value value;
+    void (*write)(Value&);
+    const char* written;
+  };
+  const Case cases[] = {
+      {"text", txt("ab"), [](Value& v) { v.as_text() += "c"; }, R"(abc)"},
+      {"list", list({num(1), list({num(2)})}), [](Value& v) { v.as_list().push_back(txt("x")); }, R"([1,[2],"x"])"},
+      {"nested list", list({num(1), list({num(2)})}), [](Value& v) { v.as_list()[1].as_list().push_back(num(3)); },
+       "[1,[2,3]]"},
+      {"record", rec({{"a", num(1)}}), [](Value& v) { v.as_record()["b"] = txt("long text"); },
+       R"({"a":1,"b":"long text"})"},
+      {"choice", Value::choice(yes_no_choice()), [](Value& v) { v.as_choice().label = "no"; }, "no"},
+      {"level", Value::level(level_at(2)), [](Value& v) { v.as_level().level = 0; }, "0"},
+      {"handle", Value::handle(Handle{"coder", "a1", {}}), [](Value& v) { v.as_handle().id = "a2"; },
+       R"({"capability":"coder","id":"a2"})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Value writer = c.value;
+    const Value reader = writer;
+    const std::string before = reader.to_text();
+    const size_t size_before = value_size(reader);
+    EXPECT_TRUE(writer.shared());
+    c.write(writer);
+    EXPECT_FALSE(writer.shared());
+    EXPECT_EQ(reader.to_text(), before);
+    EXPECT_EQ(value_size(reader), size_before);
+    EXPECT_EQ(writer.to_text(), c.written);
+    EXPECT_EQ(value_size(writer), value_size(Value(writer)));
+  }
+}
+
+// Reading a shared value through const access keeps the share; a moved-from value keeps its kind with an empty
+// payload.
+TEST(RuntimeValueCopy, ConstReadsShareAndMovesEmpty) {
+  Value a = list({num(1), txt("x")});
+  Value b = a;
+  EXPECT_EQ(std::as_const(b).if_list()->size(), 2u);
+  EXPECT_EQ(std::as_const(b).as_list()[1].to_text(), "x");
+  EXPECT_TRUE(a.shared());
+  EXPECT_TRUE(b.shared());
+
+  Value taken = std::move(b);
+  EXPECT_TRUE(a.shared());  // with `taken`
+  EXPECT_FALSE(b.shared());
+  EXPECT_TRUE(b.is_list());
+  EXPECT_TRUE(std::as_const(b).as_list().empty());
+  EXPECT_EQ(b.to_text(), "[]");
+  EXPECT_EQ(value_size(b), 2u);
+  b.as_list().push_back(num(5));
+  EXPECT_EQ(b.to_text(), "[5]");
+  EXPECT_EQ(taken.to_text(), R"([1,"x"])");
+
+  Value t = txt("moved");
+  Value u = std::move(t);
+  EXPECT_TRUE(t.is_text());
+  EXPECT_EQ(t.to_text(), "");
+  EXPECT_EQ(u.to_text(), "moved");
+}
+
+// Dropping a tree frees only the nodes nothing else holds: subtrees kept elsewhere survive it intact.
+TEST(RuntimeValueCopy, DroppingKeepsSharedSubtrees) {
+  Value inner = list({txt("kept"), rec({{"k", list({num(1)})}})});
+  Value outer = list({inner, rec({{"again", inner}}), inner});
+  Value choice_value;
+  {
+    Choice c = yes_no_choice();
+    c.item = outer;
+    choice_value = Value::choice(std::move(c));
+  }
+  outer = Value::none();
+  EXPECT_EQ(inner.to_text(), R"(["kept",{"k":[1]}])");
+  EXPECT_EQ(choice_value.as_choice().item->to_text(),
+            R"([["kept",{"k":[1]}],{"again":["kept",{"k":[1]}]},["kept",{"k":[1]}]])");
+  choice_value = Value::none();
+  EXPECT_EQ(inner.to_text(), R"(["kept",{"k":[1]}])");
 }
 
 // Assigning a value from inside its own tree must not read freed memory.
