@@ -74,7 +74,7 @@ ValueResult Interpreter::call(std::string_view callee, CallArguments args) {
 }
 
 ValueResult Interpreter::call_judgment(const ir::Judgment& judgment, CallArguments args) {
-  Scopes scopes(inputs_);
+  Scopes scopes(body_setup(&judgment, judgment.name).layout);
   const runtime::Record* whole =
       args.positional.size() == 1 && args.named.empty() ? std::as_const(args.positional.front()).if_record() : nullptr;
   for (size_t i = 0; i < judgment.params.size(); ++i) {
@@ -135,11 +135,10 @@ ValueResult Interpreter::call_outcome(Flow flow) {
 
 ValueResult Interpreter::call_def(const ir::Def& def, CallArguments args) {
   if (count_frames(FrameKind::Def, FrameKind::Def) >= kRecursionLimit) return err(recursed(def.name));
-  std::string module = module_of(ir_, def.name);
-  Scopes scopes = task_scopes(module);
+  const BodySetup& setup = body_setup(&def, def.name);
+  Scopes scopes = body_scopes(setup);
   TRY(bind_params(def.name, def.params, scopes, args));
-  frames_.push_back(
-      Frame{FrameKind::Def, std::nullopt, def.name, std::move(module), std::nullopt, frame_counter_++, 0});
+  frames_.push_back(Frame{FrameKind::Def, std::nullopt, def.name, setup.module, std::nullopt, frame_counter_++, 0});
   Flow flow = exec_block(scopes, def.body);
   frames_.pop_back();
   return call_outcome(std::move(flow));
@@ -148,10 +147,10 @@ ValueResult Interpreter::call_def(const ir::Def& def, CallArguments args) {
 ValueResult Interpreter::call_task(const ir::Task& task, CallArguments args) {
   // Tasks and machines calling each other are bounded like defs, so that no program can exhaust the stack.
   if (count_frames(FrameKind::Task, FrameKind::Machine) >= kRecursionLimit) return err(recursed(task.name));
-  std::string module = module_of(ir_, task.name);
-  Scopes scopes = task_scopes(module);
+  const BodySetup& setup = body_setup(&task, task.name);
+  Scopes scopes = body_scopes(setup);
   TRY(bind_params(task.name, task.params, scopes, args));
-  if (auto pushed = push_task_frame(task, std::move(module)); !pushed.ok()) {
+  if (auto pushed = push_task_frame(task, setup.module); !pushed.ok()) {
     return err(park(std::move(pushed).error()));
   }
   Flow flow = exec_block(scopes, task.body);
@@ -167,7 +166,7 @@ ValueResult Interpreter::call_machine(const ir::Machine& machine, CallArguments 
   if (count_frames(FrameKind::Task, FrameKind::Machine) >= kRecursionLimit) return err(recursed(machine.name));
   const double steps = *max->second.if_numeric();
   args.named.erase(max);
-  Scopes scopes = task_scopes(module_of(ir_, machine.name));
+  Scopes scopes = body_scopes(body_setup(&machine, machine.name));
   TRY(bind_params(machine.name, machine.params, scopes, args));
   return enter_machine(machine, std::move(scopes), steps);
 }
@@ -178,7 +177,7 @@ Result<Unit, RuntimeError> Interpreter::bind_params(std::string_view unit, const
   for (const ir::DefParam& param : params) {
     Value value;
     if (auto named = args.named.find(param.name); named != args.named.end()) {
-      value = named->second;
+      value = std::move(named->second);
     } else if (next_positional < args.positional.size()) {
       value = std::move(args.positional[next_positional++]);
     } else if (param.default_value) {
@@ -187,7 +186,7 @@ Result<Unit, RuntimeError> Interpreter::bind_params(std::string_view unit, const
     } else {
       return err(type_error(std::string("`").append(unit) + "` needs an argument `" + param.name + "`"));
     }
-    scopes.define(param.name, std::move(value));
+    scopes.define(runtime::WrittenName{param.name}, std::move(value));
   }
   return Unit{};
 }

@@ -1,5 +1,6 @@
 // Statement execution: blocks, assignments (with the judgment batch rule), branches, the three loops and their
 // step charge, shape, return, continue, break, stop and escalate.
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -52,8 +53,9 @@ Step<double> Interpreter::eval_number(const ir::Expr& expr, Scopes& scopes, std:
 // ---- blocks ----
 
 Flow Interpreter::exec_block(Scopes& scopes, const std::vector<Stmt>& body) {
-  // Judgments of one request group asked here and not yet assigned; they live as long as the block.
-  BatchCache cache;
+  // Judgments of one request group asked here and not yet assigned; they live as long as the block, which makes
+  // the cache only when it asks some.
+  std::optional<BatchCache> cache;
   for (size_t i = 0; i < body.size(); ++i) {
     current_span_ = span_of(body[i]);
     Flow flow = exec_stmt(scopes, body, i, cache);
@@ -69,7 +71,8 @@ Flow Interpreter::exec_scoped(Scopes& scopes, const std::vector<Stmt>& body) {
   return flow;
 }
 
-Flow Interpreter::exec_stmt(Scopes& scopes, const std::vector<Stmt>& body, size_t index, BatchCache& cache) {
+Flow Interpreter::exec_stmt(Scopes& scopes, const std::vector<Stmt>& body, size_t index,
+                            std::optional<BatchCache>& cache) {
   const Stmt& stmt = body[index];
   return std::visit(
       [&](const auto& node) -> Flow {
@@ -120,25 +123,28 @@ Flow Interpreter::exec_assign(Scopes& scopes, const Stmt::Assign& assign) {
   auto value = eval(assign.value, scopes);
   if (!value.ok()) return Flow::interrupt(std::move(value).error());
   if (assign.path.empty()) {
-    scopes.assign(assign.root, std::move(*value));
+    scopes.assign(runtime::WrittenName{assign.root}, std::move(*value));
     return Flow::normal();
   }
-  auto assigned = scopes.assign_path(assign.root, assign.path, std::move(*value));
+  auto assigned = scopes.assign_path(runtime::WrittenName{assign.root}, assign.path, std::move(*value));
   if (!assigned.ok()) return Flow::interrupt(interrupt_of(std::move(assigned).error()));
   return Flow::normal();
 }
 
 // Judgments assigned in one request group of a block are asked in one request plan when the first of them is
 // reached; the later ones take their values from the block's cache.
-Flow Interpreter::exec_judgment_assign(Scopes& scopes, const std::vector<Stmt>& body, size_t index, BatchCache& cache) {
+Flow Interpreter::exec_judgment_assign(Scopes& scopes, const std::vector<Stmt>& body, size_t index,
+                                       std::optional<BatchCache>& cache) {
   const auto& assign = std::get<Stmt::Assign>(body[index].node);
   const uint32_t group = judgment_of(body[index])->request_group;
-  if (auto cached = cache.find(group); cached != cache.end()) {
-    if (auto entry = cached->second.find(assign.root); entry != cached->second.end()) {
-      Value value = std::move(entry->second);
-      cached->second.erase(entry);
-      scopes.assign(assign.root, std::move(value));
-      return Flow::normal();
+  if (cache) {
+    if (auto cached = cache->find(group); cached != cache->end()) {
+      if (auto entry = cached->second.find(assign.root); entry != cached->second.end()) {
+        Value value = std::move(entry->second);
+        cached->second.erase(entry);
+        scopes.assign(runtime::WrittenName{assign.root}, std::move(value));
+        return Flow::normal();
+      }
     }
   }
 
@@ -162,8 +168,9 @@ Flow Interpreter::exec_judgment_assign(Scopes& scopes, const std::vector<Stmt>& 
     value = std::move(entry->second);
     answers->erase(entry);
   }
-  cache[group] = std::move(*answers);
-  scopes.assign(assign.root, std::move(value));
+  if (!cache) cache.emplace();
+  (*cache)[group] = std::move(*answers);
+  scopes.assign(runtime::WrittenName{assign.root}, std::move(value));
   return Flow::normal();
 }
 
@@ -231,7 +238,7 @@ Flow Interpreter::exec_for(Scopes& scopes, const Stmt::For& stmt) {
   for (const Value& item : *items) {
     if (auto charged = charge_step(); !charged.ok()) return Flow::interrupt(std::move(charged).error());
     scopes.push_frame();
-    auto bound = runtime::unpack(scopes, stmt.names, item);
+    auto bound = runtime::unpack_written(scopes, stmt.names, item);
     if (!bound.ok()) {
       scopes.pop_frame();
       return Flow::interrupt(interrupt_of(std::move(bound).error()));
@@ -289,7 +296,7 @@ Flow Interpreter::exec_shape(Scopes& scopes, const Stmt::Shape& stmt) {
   }
   auto record = runtime::within_bounds(Value::record(std::move(shaped)));
   if (!record.ok()) return Flow::interrupt(fail(runtime::with_span_if_missing(std::move(record).error(), stmt.span)));
-  scopes.assign(stmt.target, std::move(*record));
+  scopes.assign(runtime::WrittenName{stmt.target}, std::move(*record));
   return Flow::normal();
 }
 

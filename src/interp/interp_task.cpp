@@ -77,21 +77,35 @@ const ir::Stmt::Until* first_top_level_verify(const std::vector<ir::Stmt>& body)
 
 }  // namespace
 
-Scopes Interpreter::task_scopes(const std::string& module) const {
-  Scopes scopes(inputs_);
-  std::vector<std::string> capabilities;
-  if (module.empty()) {
-    for (const ir::Need& need : ir_.needs) capabilities.push_back(need.name);
-  } else {
-    for (const ir::Module& m : ir_.modules) {
-      if (m.alias != module) continue;
-      // The compiler writes the module's calls under the program's names for its capabilities.
-      for (const ir::NeedMapping& mapping : m.mapping) capabilities.push_back(mapping.outer);
-      for (const ir::NeedMapping& mapping : m.mapping) capabilities.push_back(mapping.inner);
-      break;
+const Interpreter::BodySetup& Interpreter::body_setup(const void* unit, const std::string& name) {
+  auto found = bodies_.find(unit);
+  if (found != bodies_.end()) return found->second;
+  BodySetup setup;
+  setup.module = module_of(ir_, name);
+  auto& capabilities = capabilities_by_module_[setup.module];
+  if (!capabilities) {
+    std::vector<std::string> names;
+    if (setup.module.empty()) {
+      for (const ir::Need& need : ir_.needs) names.push_back(need.name);
+    } else {
+      for (const ir::Module& m : ir_.modules) {
+        if (m.alias != setup.module) continue;
+        // The compiler writes the module's calls under the program's names for its capabilities.
+        for (const ir::NeedMapping& mapping : m.mapping) names.push_back(mapping.outer);
+        for (const ir::NeedMapping& mapping : m.mapping) names.push_back(mapping.inner);
+        break;
+      }
     }
+    capabilities = std::make_shared<const Scopes::Capabilities>(names.begin(), names.end());
   }
-  scopes.with_capabilities(capabilities);
+  setup.capabilities = capabilities;
+  setup.layout = Scopes::make_layout(inputs_);
+  return bodies_.emplace(unit, std::move(setup)).first->second;
+}
+
+Scopes Interpreter::body_scopes(const BodySetup& setup) const {
+  Scopes scopes(setup.layout);
+  scopes.with_capabilities(setup.capabilities);
   return scopes;
 }
 
@@ -113,12 +127,8 @@ Step<Unit> Interpreter::push_task_frame(const ir::Task& task, std::string module
 runtime::Record Interpreter::collect_outputs(const Scopes& scopes) const {
   runtime::Record outputs;
   for (const ir::Output& output : ir_.outputs) {
-    const Value* value = nullptr;
     // The task's own variables only: an input of the same name is not an output.
-    for (auto frame = scopes.frames().rbegin(); frame != scopes.frames().rend() && value == nullptr; ++frame) {
-      auto it = frame->find(output.name);
-      if (it != frame->end()) value = &it->second;
-    }
+    const Value* value = scopes.variable(output.name);
     outputs.insert_or_assign(output.name, value != nullptr ? *value : Value::none());
   }
   return outputs;
@@ -218,9 +228,10 @@ TaskOutcome Interpreter::execute(std::optional<Scopes>& held) {
   auto started = journal::expect(run_, std::move(start), task->span);
   if (!started.ok()) return finish(fail(std::move(started).error()).pause);
 
-  const std::string module = module_of(ir_, task->name);
-  Scopes& scopes = held.emplace(task_scopes(module));
-  for (const ir::Output& output : ir_.outputs) scopes.define(output.name, Value::none());
+  const BodySetup& setup = body_setup(task, task->name);
+  const std::string& module = setup.module;
+  Scopes& scopes = held.emplace(body_scopes(setup));
+  for (const ir::Output& output : ir_.outputs) scopes.define(runtime::WrittenName{output.name}, Value::none());
 
   // The pause the execution ends with and whether its end event is still to be recorded.
   auto ended = [&](Interrupt interrupt) -> TaskOutcome {
@@ -237,13 +248,13 @@ TaskOutcome Interpreter::execute(std::optional<Scopes>& held) {
   for (const ir::DefParam& param : task->params) {
     auto input = inputs_->find(param.name);
     if (input != inputs_->end()) {
-      scopes.define(param.name, input->second);
+      scopes.define(runtime::WrittenName{param.name}, input->second);
     } else if (param.default_value) {
       auto value = eval(*param.default_value, scopes);
       if (!value.ok()) return ended(std::move(value).error());
-      scopes.define(param.name, std::move(*value));
+      scopes.define(runtime::WrittenName{param.name}, std::move(*value));
     } else {
-      scopes.define(param.name, Value::none());
+      scopes.define(runtime::WrittenName{param.name}, Value::none());
     }
   }
 

@@ -139,9 +139,10 @@ class Interpreter final : public runtime::EffectHost {
  private:
   // ---- statements (interp_statements.cpp) ----
   Flow exec_block(Scopes& scopes, const std::vector<ir::Stmt>& body);
-  Flow exec_stmt(Scopes& scopes, const std::vector<ir::Stmt>& body, size_t index, BatchCache& cache);
+  Flow exec_stmt(Scopes& scopes, const std::vector<ir::Stmt>& body, size_t index, std::optional<BatchCache>& cache);
   Flow exec_assign(Scopes& scopes, const ir::Stmt::Assign& assign);
-  Flow exec_judgment_assign(Scopes& scopes, const std::vector<ir::Stmt>& body, size_t index, BatchCache& cache);
+  Flow exec_judgment_assign(Scopes& scopes, const std::vector<ir::Stmt>& body, size_t index,
+                            std::optional<BatchCache>& cache);
   Flow exec_if(Scopes& scopes, const ir::Stmt::If& stmt);
   Flow exec_for(Scopes& scopes, const ir::Stmt::For& stmt);
   Flow exec_loop(Scopes& scopes, const ir::Stmt::Loop& stmt);
@@ -200,7 +201,15 @@ class Interpreter final : public runtime::EffectHost {
   // The error outcome of an allocation that failed, recorded as the run's end when the journal can take it.
   TaskOutcome out_of_memory(std::optional<Scopes>& scopes);
   Step<Unit> push_task_frame(const ir::Task& task, std::string module);
-  Scopes task_scopes(const std::string& module) const;
+  // What every execution of one body shares during the run: its module, the capabilities visible to it and the
+  // layout of its variables. Made at the body's first entry, keyed by the unit.
+  struct BodySetup {
+    std::string module;
+    std::shared_ptr<const Scopes::Capabilities> capabilities;
+    std::shared_ptr<runtime::ScopeLayout> layout;
+  };
+  const BodySetup& body_setup(const void* unit, const std::string& name);
+  Scopes body_scopes(const BodySetup& setup) const;
   Step<Unit> record_end(const Scopes& scopes, const Pause& pause);
   runtime::Record collect_outputs(const Scopes& scopes) const;
   TaskOutcome finish(Pause pause);
@@ -258,6 +267,8 @@ class Interpreter final : public runtime::EffectHost {
   std::optional<runtime::Handle> pending_wait_;
   bool sample_ = false;
   std::unordered_map<std::string_view, Units> units_;  // by name, built at the first call of a unit
+  std::unordered_map<const void*, BodySetup> bodies_;  // by unit
+  std::map<std::string, std::shared_ptr<const Scopes::Capabilities>, std::less<>> capabilities_by_module_;
 };
 
 }  // namespace dravelin::interp

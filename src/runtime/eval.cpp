@@ -74,7 +74,7 @@ ValueResult eval_text(EvalContext& context, const Expr::Text& text, Scopes& scop
 }
 
 ValueResult eval_name(const Expr::Name& name, const Scopes& scopes) {
-  if (const Value* value = scopes.lookup(name.name)) return *value;
+  if (const Value* value = scopes.lookup(WrittenName{name.name})) return *value;
   if (scopes.is_capability(name.name)) return Value::handle(Handle{name.name, name.name, {}});
   return err(type_error("unknown name `" + name.name + "`", name.span));
 }
@@ -121,7 +121,7 @@ ValueResult eval_field(EvalContext& context, const Expr::Field& field, Scopes& s
   // A capability's bare name with a field and no parentheses is a verb call without arguments, unless a variable
   // or input of that name hides the capability.
   if (const auto* name = std::get_if<Expr::Name>(&field.target->node)) {
-    const Value* bound = scopes.lookup(name->name);
+    const Value* bound = scopes.lookup(WrittenName{name->name});
     if (bound == nullptr && scopes.is_capability(name->name)) return capability_verb(context, name->name, field.name);
     // A field of a variable's record is read in place: copying the whole record only to keep one field of
     // it made every `r.count` cost the size of `r`.
@@ -145,11 +145,11 @@ ValueResult eval_field(EvalContext& context, const Expr::Field& field, Scopes& s
 ValueResult eval_index(EvalContext& context, const Expr::Index& index, Scopes& scopes) {
   // An element of a variable's list or record is read in place, as a field is: `xs[1]` need not copy `xs`.
   if (const auto* name = std::get_if<Expr::Name>(&index.target->node)) {
-    if (const Value* bound = scopes.lookup(name->name)) {
+    if (const Value* bound = scopes.lookup(WrittenName{name->name})) {
       ValueResult key = eval_expr(context, *index.index, scopes);
       if (!key.ok()) return key;
       // Looked up again: evaluating the key may push frames, and the first pointer is not kept across that.
-      bound = scopes.lookup(name->name);
+      bound = scopes.lookup(WrittenName{name->name});
       if (bound != nullptr) return element_of(*bound, *key, index);
     }
   }
@@ -181,7 +181,7 @@ ValueResult eval_is(EvalContext& context, const Expr::Is& is, Scopes& scopes) {
 // One element of a comprehension, in the frame the caller pushed for it. Appends to `out` when the test passes.
 Result<Unit, RuntimeError> comprehension_element(EvalContext& context, const Expr::Comprehension& comprehension,
                                                  const Value& element, Scopes& scopes, ListBuilder& out) {
-  auto bound = unpack(scopes, comprehension.names, element);
+  auto bound = unpack_written(scopes, comprehension.names, element);
   if (!bound.ok()) return err(with_span_if_missing(std::move(bound).error(), comprehension.span));
   if (comprehension.test) {
     ValueResult test = eval_expr(context, **comprehension.test, scopes);

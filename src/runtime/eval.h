@@ -96,47 +96,109 @@ struct EvalContext {
 // bounds nesting); it protects the stack from IR built elsewhere, such as the program carried by a recording.
 inline constexpr uint32_t kMaxEvalDepth = 256;
 
+// A name as the program writes it: a string the IR owns for the whole run. Scopes remember where each such name
+// was found, keyed by the string's address and checked against its text, so that reading or binding it again
+// costs no search. Any other name goes through the by-name overloads.
+struct WrittenName {
+  const std::string& text;
+};
+
+// Where the variables of one body live: every name the body binds or reads gets a slot, numbered in the order
+// they were first met. Shared by every `Scopes` of that body during a run (calls of one def, say), which also
+// recycle their slot vectors through it. Defined in eval_scopes.cpp.
+class ScopeLayout;
+
 // The variables of one body: frames innermost last (never empty), the run's inputs (read only) and the names of
 // the capabilities visible to the module.
+//
+// A variable is a slot of the body's layout holding its innermost binding and the frame that made it; defining a
+// name already bound by an outer frame saves that binding on the innermost frame's undo list, and popping the
+// frame drops what it bound and puts back what it hid.
 class Scopes {
  public:
   using Frame = std::map<std::string, Value, std::less<>>;
+  using Capabilities = std::set<std::string, std::less<>>;
 
   // One empty frame, no inputs, no capabilities.
   Scopes();
   explicit Scopes(Frame inputs);
   // Inputs shared with other scopes (a run's inputs, read by every body it executes) instead of copied.
   explicit Scopes(std::shared_ptr<const Frame> inputs);
+  // The inputs a layout was made for, with its slots.
+  explicit Scopes(std::shared_ptr<ScopeLayout> layout);
+  Scopes(const Scopes& other);
+  Scopes(Scopes&& other) noexcept;
+  Scopes& operator=(const Scopes& other);
+  Scopes& operator=(Scopes&& other) noexcept;
+  ~Scopes();
+
+  // A layout for the bodies run with these inputs; one per body keeps each body's slots few and dense.
+  static std::shared_ptr<ScopeLayout> make_layout(std::shared_ptr<const Frame> inputs);
 
   // Replaces the capability set by these names.
   Scopes& with_capabilities(const std::vector<std::string>& names);
+  // Shares a capability set made once.
+  Scopes& with_capabilities(std::shared_ptr<const Capabilities> capabilities);
 
   // The innermost frame's binding of the name, else the input of that name, else nullptr. Capabilities are not
   // consulted.
   const Value* lookup(std::string_view name) const;
+  const Value* lookup(WrittenName name) const;
+  // The innermost binding of the name in a frame, inputs left out; nullptr when no frame binds it.
+  const Value* variable(std::string_view name) const;
   // Binds the name in the innermost frame, replacing a binding there.
-  void define(std::string name, Value value);
+  void define(std::string_view name, Value value);
+  void define(WrittenName name, Value value);
   // Rebinds the name in the innermost frame that binds it, else defines it in the innermost frame. Inputs are not
   // consulted: assigning to an input's name makes a variable that hides it.
-  void assign(std::string name, Value value);
+  void assign(std::string_view name, Value value);
+  void assign(WrittenName name, Value value);
   // Sets the field at `path` inside the record held by the variable `root`, creating the last field when absent.
   // Spanless `type_error`s; on failure nothing has changed.
   Result<Unit, RuntimeError> assign_path(std::string_view root, const std::vector<std::string>& path, Value value);
+  Result<Unit, RuntimeError> assign_path(WrittenName root, const std::vector<std::string>& path, Value value);
 
   void push_frame();
   // Pops the innermost frame while more than one remains; the outermost frame is never popped.
   void pop_frame();
 
-  bool is_capability(std::string_view name) const { return capabilities_.count(name) != 0; }
+  bool is_capability(std::string_view name) const { return capabilities_->count(name) != 0; }
 
-  const std::vector<Frame>& frames() const { return frames_; }
+  // The frames as maps, outermost first: a copy made for inspection, not for the hot path.
+  std::vector<Frame> frames() const;
+  size_t frame_count() const { return marks_.size() + 1; }
   const Frame& inputs() const { return *inputs_; }
-  const std::set<std::string, std::less<>>& capabilities() const { return capabilities_; }
+  const Capabilities& capabilities() const { return *capabilities_; }
 
  private:
-  std::vector<Frame> frames_;
-  std::shared_ptr<const Frame> inputs_;  // never null
-  std::set<std::string, std::less<>> capabilities_;
+  friend class ScopeLayout;
+  static constexpr uint32_t kUnbound = UINT32_MAX;
+  struct Binding {
+    Value value;
+    uint32_t depth = kUnbound;  // the frame that bound it, outermost 0
+  };
+  // A binding hidden or a slot first bound by an inner frame, put back when that frame is popped.
+  struct Saved {
+    uint32_t slot;
+    uint32_t depth;
+    Value value;
+  };
+
+  uint32_t depth() const { return static_cast<uint32_t>(marks_.size()); }
+  Binding& slot(uint32_t index);
+  const Binding* bound(uint32_t index) const;
+  const Value* input(uint32_t index) const;
+  void define_slot(uint32_t index, Value value);
+  void assign_slot(uint32_t index, Value value);
+  Result<Unit, RuntimeError> assign_path_slot(std::optional<uint32_t> index, std::string_view root,
+                                              const std::vector<std::string>& path, Value value);
+
+  std::shared_ptr<ScopeLayout> layout_;  // never null
+  std::shared_ptr<const Frame> inputs_;  // never null; the layout's
+  std::shared_ptr<const Capabilities> capabilities_;  // never null
+  std::vector<Binding> slots_;  // by slot; may be shorter than the layout, when slots were added since
+  std::vector<Saved> saved_;
+  std::vector<uint32_t> marks_;  // per frame inside the outermost: where its entries of `saved_` start
 };
 
 // Evaluates one expression. Sub-expressions go left to right and the first failure is the result.
@@ -154,6 +216,8 @@ ValueResult eval_call(EvalContext& context, const ir::Expr::Call& call, Scopes& 
 // Binds loop or comprehension names to one element: one name takes the whole value; several take the items of a
 // list of exactly that length. Spanless `type_error` otherwise.
 Result<Unit, RuntimeError> unpack(Scopes& scopes, const std::vector<std::string>& names, const Value& value);
+// The same for names the IR owns (a loop's or a comprehension's).
+Result<Unit, RuntimeError> unpack_written(Scopes& scopes, const std::vector<std::string>& names, const Value& value);
 
 // A field of a value, as `target.name` reads it. Spanless `type_error` when the kind has no such field.
 ValueResult read_field(const Value& value, std::string_view name);

@@ -18,7 +18,7 @@ RuntimeError call_error(std::string message, const syntax::Span& span) {
 // a module, not a value.
 const Expr::Name* unbound_name(const Expr& expr, const Scopes& scopes) {
   const auto* name = std::get_if<Expr::Name>(&expr.node);
-  return name != nullptr && scopes.lookup(name->name) == nullptr ? name : nullptr;
+  return name != nullptr && scopes.lookup(WrittenName{name->name}) == nullptr ? name : nullptr;
 }
 
 // `wait` names the states it waits for with bare words (`agent.wait(done, failed)`): an unnamed argument that is
@@ -27,6 +27,7 @@ Result<CallArguments, RuntimeError> eval_arguments(EvalContext& context, const E
   const auto* verb = std::get_if<Expr::Field>(&call.callee->node);
   bool waits = verb != nullptr && verb->name == "wait";
   CallArguments args;
+  args.positional.reserve(call.args.size());
   for (const ir::Arg& arg : call.args) {
     const Expr::Name* word = waits && !arg.name ? unbound_name(arg.value, scopes) : nullptr;
     if (word != nullptr) {

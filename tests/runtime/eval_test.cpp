@@ -733,6 +733,87 @@ TEST(ScopesTest, AssignRebindsTheNearestBindingAndNeverTouchesInputs) {
   EXPECT_EQ(*scopes.lookup("c"), num(5));
 }
 
+TEST(ScopesTest, AFrameThatShadowsANameHidesTheOuterBindingUntilItIsPopped) {
+  Scopes scopes(Scopes::Frame{{"in", num(0)}});
+  const std::string x = "x";  // a name the program writes, read through its address
+  scopes.define(WrittenName{x}, num(1));
+  scopes.push_frame();
+  scopes.define("x", num(2));
+  scopes.define("in", num(3));
+  scopes.push_frame();
+  scopes.define(WrittenName{x}, num(4));
+  scopes.assign("x", num(5));  // the innermost binding
+  scopes.define("y", num(6));
+  EXPECT_EQ(*scopes.lookup(WrittenName{x}), num(5));
+  const std::vector<Scopes::Frame> frames = scopes.frames();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0], (Scopes::Frame{{"x", num(1)}}));
+  EXPECT_EQ(frames[1], (Scopes::Frame{{"in", num(3)}, {"x", num(2)}}));
+  EXPECT_EQ(frames[2], (Scopes::Frame{{"x", num(5)}, {"y", num(6)}}));
+
+  scopes.pop_frame();
+  EXPECT_EQ(*scopes.lookup(WrittenName{x}), num(2));
+  EXPECT_EQ(scopes.lookup("y"), nullptr);
+  EXPECT_EQ(*scopes.lookup("in"), num(3));
+  scopes.pop_frame();
+  EXPECT_EQ(*scopes.lookup("x"), num(1));
+  EXPECT_EQ(*scopes.lookup("in"), num(0));
+  EXPECT_EQ(scopes.variable("in"), nullptr);
+  EXPECT_EQ(scopes.frames(), (std::vector<Scopes::Frame>{{{"x", num(1)}}}));
+}
+
+TEST(ScopesTest, AWrittenNameIsFoundByItsTextWhenItsAddressComesBackWithOtherText) {
+  Scopes scopes(Scopes::Frame{{"in", num(0)}});
+  scopes.define("a", num(1));
+  scopes.define("b", num(2));
+  std::string name = "a";
+  EXPECT_EQ(*scopes.lookup(WrittenName{name}), num(1));
+  // Same string object, other text: what IR built and dropped leaves behind for the next.
+  for (const auto& [text, expected] : std::vector<std::pair<std::string, std::optional<Value>>>{
+           {"b", num(2)}, {"in", num(0)}, {"ghost", std::nullopt}, {"a", num(1)}}) {
+    name = text;
+    const Value* found = scopes.lookup(WrittenName{name});
+    if (expected) {
+      ASSERT_NE(found, nullptr) << text;
+      EXPECT_EQ(*found, *expected) << text;
+    } else {
+      EXPECT_EQ(found, nullptr) << text;
+    }
+  }
+  name = "c";
+  scopes.assign(WrittenName{name}, num(3));
+  EXPECT_EQ(*scopes.lookup("c"), num(3));
+  EXPECT_EQ(*scopes.lookup("a"), num(1));
+}
+
+TEST(ScopesTest, ScopesOfOneLayoutKeepTheirOwnBindings) {
+  // Two calls of one body share its layout: each sees only its own variables, a copy only its own changes, and a
+  // slot added by one is there for the other.
+  auto layout = Scopes::make_layout(std::make_shared<const Scopes::Frame>(Scopes::Frame{{"in", num(0)}}));
+  Scopes outer(layout);
+  outer.define("n", num(1));
+  {
+    Scopes inner(layout);
+    EXPECT_EQ(inner.lookup("n"), nullptr);
+    EXPECT_EQ(*inner.lookup("in"), num(0));
+    inner.define("n", num(2));
+    inner.define("late", num(3));
+    Scopes copy = inner;
+    copy.assign("n", num(4));
+    EXPECT_EQ(*inner.lookup("n"), num(2));
+    EXPECT_EQ(*copy.lookup("n"), num(4));
+  }
+  EXPECT_EQ(*outer.lookup("n"), num(1));
+  EXPECT_EQ(outer.lookup("late"), nullptr);
+  outer.define("late", num(5));
+  EXPECT_EQ(*outer.lookup("late"), num(5));
+  // A new scopes of the layout (its storage recycled) starts empty.
+  Scopes fresh(layout);
+  EXPECT_EQ(fresh.lookup("n"), nullptr);
+  EXPECT_EQ(fresh.lookup("late"), nullptr);
+  EXPECT_EQ(fresh.frames(), (std::vector<Scopes::Frame>{{}}));
+}
+
 TEST(ScopesTest, PathAssignmentsSetFieldsOrFailWithoutChangingAnything) {
   const Value start = rec({{"a", rec({{"b", num(1)}})}, {"n", num(2)}});
   struct Case {
