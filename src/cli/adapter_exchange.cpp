@@ -8,7 +8,7 @@
 namespace dravelin::cli {
 namespace {
 
-std::string quoted(std::string_view name) { return std::string("`").append(name) + "`"; }
+std::string quoted_name(std::string_view name) { return std::string("`").append(name) + "`"; }
 
 }  // namespace
 
@@ -48,7 +48,7 @@ Result<json::Value, RuntimeError> read_adapter_reply(const json::Value& reply, s
                              retryable != nullptr && retryable->is_bool() && retryable->as_bool()));
   }
   if (const json::Value* answer = reply.find(reply_key)) return *answer;
-  return err(adapter_error("adapter " + quoted(capability) + " reply lacks " + quoted(reply_key)));
+  return err(adapter_error("adapter " + quoted_name(capability) + " reply lacks " + quoted_name(reply_key)));
 }
 
 Result<runtime::Value, RuntimeError> read_call_answer(NeedKind kind, std::string_view verb, const json::Value& answer) {
@@ -87,18 +87,18 @@ Result<json::Value, RuntimeError> ProcessAdapterHost::exchange(const json::Value
   std::string line = json::to_compact(request);
   line += '\n';
   if (Result<Unit, std::string> written = process_->write_all(line); !written) {
-    return err(adapter_error("could not write adapter " + quoted(name_) + ": " + written.error()));
+    return err(adapter_error("could not write adapter " + quoted_name(name_) + ": " + written.error()));
   }
   Result<std::optional<std::string>, std::string> read = process_->read_line();
-  if (!read) return err(adapter_error("could not read adapter " + quoted(name_) + ": " + read.error()));
+  if (!read) return err(adapter_error("could not read adapter " + quoted_name(name_) + ": " + read.error()));
   if (!read.value()) {
     // The stream can end a moment before `sh` does.
-    return err(adapter_error("adapter " + quoted(name_) +
+    return err(adapter_error("adapter " + quoted_name(name_) +
                              " exited unexpectedly: " + describe_child_state(process_->state(kExitPatience))));
   }
   Result<json::Value, json::ParseError> reply = json::parse_json_value(*read.value());
   if (!reply) {
-    return err(adapter_error("adapter " + quoted(name_) + " returned malformed JSON: " + reply.error().text()));
+    return err(adapter_error("adapter " + quoted_name(name_) + " returned malformed JSON: " + reply.error().text()));
   }
   return read_adapter_reply(reply.value(), name_, reply_key);
 }

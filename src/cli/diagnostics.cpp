@@ -56,7 +56,7 @@ std::string expand_tabs(std::string_view text) {
   return out;
 }
 
-std::string_view trim(std::string_view text) {
+std::string_view trim_cell(std::string_view text) {
   constexpr std::string_view kSpace = " \t\r\n\v\f";
   const size_t first = text.find_first_not_of(kSpace);
   if (first == std::string_view::npos) return {};
@@ -254,9 +254,9 @@ void write_reference_lines(std::string& out, std::string_view reference, std::st
       row ? split(*row, '|') : std::vector<std::string_view>{};
   if (cells.size() >= 4) {
     out += "  cause: ";
-    out += trim(cells[2]);
+    out += trim_cell(cells[2]);
     out += '\n';
-    const std::string_view help = trim(cells[3]);
+    const std::string_view help = trim_cell(cells[3]);
     if (!help.empty()) {
       out += "  help: ";
       out += help;

@@ -13,7 +13,7 @@
 namespace dravelin::cli {
 namespace {
 
-constexpr const char* kStdinLabel = "<stdin>";
+constexpr const char* kStdinFile = "<stdin>";
 
 Result<std::string, CliError> read_stdin() {
   std::string text;
@@ -59,7 +59,7 @@ Result<CompileOutput, CliError> load_program(const std::filesystem::path& file,
   CompileOutput output = parsed.ok() ? output_of(compiler::compile_source(*parsed, std::nullopt, sources))
                                      : CompileOutput{std::move(parsed).error(), std::nullopt};
   for (auto& d : output.diagnostics)
-    if (!d.file) d.file = kStdinLabel;
+    if (!d.file) d.file = kStdinFile;
   return output;
 }
 
@@ -72,7 +72,7 @@ Result<ir::Ir, CliError> compile_with_diagnostics(const std::filesystem::path& f
 }
 
 std::string source_label(const std::filesystem::path& file) {
-  return file == "-" ? std::string(kStdinLabel) : compiler::display_path(file);
+  return file == "-" ? std::string(kStdinFile) : compiler::display_path(file);
 }
 
 }  // namespace dravelin::cli

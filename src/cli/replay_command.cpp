@@ -19,10 +19,6 @@ namespace {
 
 using record::PauseKind;
 
-constexpr int kDone = 0;
-constexpr int kFailed = 1;
-constexpr int kHandedOver = 3;
-
 // Prints the recorded `log` events the run has passed since `printed`, and moves `printed` past them.
 void print_passed_logs(const run::Run& run, uint64_t& printed) {
   const auto& journal = run.state().journal;

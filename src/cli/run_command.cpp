@@ -26,10 +26,6 @@ using record::Pause;
 using record::PauseKind;
 using record::Resume;
 
-constexpr int kDone = 0;
-constexpr int kFailed = 1;
-constexpr int kHandedOver = 3;
-
 // What the loop does after an outcome has been printed: end with a status, resume the run with a payload and go
 // on, or just go on. `unasked` ends the run because its question could not be shown.
 struct Next {

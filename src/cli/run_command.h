@@ -57,4 +57,9 @@ class AnswerInput {
 // The text without white space at either end.
 std::string_view trim(std::string_view text);
 
+// The exit statuses of `run` and `replay`: the run finished, failed, or paused with its state handed over.
+inline constexpr int kDone = 0;
+inline constexpr int kFailed = 1;
+inline constexpr int kHandedOver = 3;
+
 }  // namespace dravelin::cli

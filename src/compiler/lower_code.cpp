@@ -65,12 +65,12 @@ ir::Expr lower_callee(const ast::Expr& callee, LoweringContext& ctx) {
   return lower_expr(callee, ctx);
 }
 
+}  // namespace
+
 std::optional<ir::Expr> lower_optional(const std::optional<ast::Expr>& expr, LoweringContext& ctx) {
   if (!expr) return std::nullopt;
   return lower_expr(*expr, ctx);
 }
-
-}  // namespace
 
 void LoweringContext::warn(syntax::DiagnosticCode code, std::string message, syntax::Span span) {
   syntax::Diagnostic d = syntax::make_diagnostic(code, std::move(message), span);

@@ -49,6 +49,7 @@ struct LoweringContext {
 
 // Statements and expressions (lower_code.cpp).
 ir::Expr lower_expr(const ast::Expr& expr, LoweringContext& ctx);
+std::optional<ir::Expr> lower_optional(const std::optional<ast::Expr>& expr, LoweringContext& ctx);
 ir::Stmt lower_stmt(const ast::Stmt& stmt, LoweringContext& ctx);
 std::vector<ir::Stmt> lower_block(const ast::Block& block, LoweringContext& ctx);
 ir::ShapeField lower_shape_field(const ast::ShapeField& field, LoweringContext& ctx);

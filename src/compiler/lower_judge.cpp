@@ -12,11 +12,6 @@ namespace {
 
 using syntax::DiagnosticCode;
 
-std::optional<ir::Expr> lower_optional(const std::optional<ast::Expr>& expr, LoweringContext& ctx) {
-  if (!expr) return std::nullopt;
-  return lower_expr(*expr, ctx);
-}
-
 void warn_question_key(std::string_view key, const std::optional<ast::Expr>& value, LoweringContext& ctx) {
   if (!value) return;
   ctx.warn(DiagnosticCode::DetailIgnored,

@@ -19,7 +19,7 @@ uint32_t read_u32(const unsigned char* p) {
 }
 
 // The table is part of the program: a malformed one is a build fault, not something a user can cause.
-[[noreturn]] void corrupt_table(const char* what) {
+[[noreturn]] void corrupt_classes(const char* what) {
   std::fprintf(stderr, "dravelin: the embedded character classes are malformed (%s)\n", what);
   std::abort();
 }
@@ -33,9 +33,9 @@ const CharClasses& CharClasses::get() {
 
 CharClasses::CharClasses() {
   EmbeddedBytes data = embedded_char_classes();
-  if (data.size < 12 || std::memcmp(data.data, "DRVUCC01", 8) != 0) corrupt_table("header");
+  if (data.size < 12 || std::memcmp(data.data, "DRVUCC01", 8) != 0) corrupt_classes("header");
   const uint32_t count = read_u32(data.data + 8);
-  if (count == 0 || data.size != 12 + static_cast<size_t>(count) * 4) corrupt_table("size");
+  if (count == 0 || data.size != 12 + static_cast<size_t>(count) * 4) corrupt_classes("size");
 
   std::vector<uint8_t> flat(kCodePoints, kClassOther);
   uint32_t previous_start = 0;
@@ -44,10 +44,10 @@ CharClasses::CharClasses() {
     const uint32_t start = word >> 8;
     const uint8_t cls = static_cast<uint8_t>(word & 0xFF);
     if (cls >= kClassCount || start >= kCodePoints || (i > 0 && start <= previous_start) || (i == 0 && start != 0)) {
-      corrupt_table("range");
+      corrupt_classes("range");
     }
     const uint32_t end = i + 1 < count ? read_u32(data.data + 12 + (i + 1) * 4) >> 8 : kCodePoints;
-    if (end > kCodePoints) corrupt_table("range end");
+    if (end > kCodePoints) corrupt_classes("range end");
     std::memset(flat.data() + start, cls, end > start ? end - start : 0);
     previous_start = start;
   }

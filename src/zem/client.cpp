@@ -22,7 +22,7 @@ RuntimeError unavailable(std::string message) {
   return make_runtime_error(RuntimeErrorCode::ZemUnavailable, std::move(message), true);
 }
 
-RuntimeError rejected(std::string message) {
+RuntimeError service_rejected(std::string message) {
   return make_runtime_error(RuntimeErrorCode::ZemRejected, std::move(message), false);
 }
 
@@ -195,13 +195,13 @@ struct ZemClient::Transfer {
 Result<std::string, RuntimeError> read_api_key() {
   const char* value = std::getenv(std::string(kApiKeyVariable).c_str());
   if (value == nullptr || !syntax::is_valid_utf8(value)) {
-    return err(rejected(std::string(kApiKeyVariable) + " is not set"));
+    return err(service_rejected(std::string(kApiKeyVariable) + " is not set"));
   }
   const std::string_view key(value);
   for (const char c : key) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) {
-      return err(rejected(std::string(kApiKeyVariable) +
+      return err(service_rejected(std::string(kApiKeyVariable) +
                           " holds a control character (such as a line break); a key must be one line of printable "
                           "text"));
     }

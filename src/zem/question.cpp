@@ -118,17 +118,17 @@ constexpr rr::Field kInstructionFields[] = {
 constexpr rr::Field kLabelFields[] = {
     {"name", true}, {"description", false}, {"what", false}, {"not_for", false}, {"examples", false}};
 constexpr rr::Field kLevelFields[] = {{"name", false}, {"situation", true}};
-constexpr rr::Field kNoulFields[] = {{"id", true}, {"path", true}, {"condition", true}, {"instruction", false}};
-constexpr rr::Field kChoiceFields[] = {
+constexpr rr::Field kNoulQuestionFields[] = {{"id", true}, {"path", true}, {"condition", true}, {"instruction", false}};
+constexpr rr::Field kChoiceQuestionFields[] = {
     {"id", true}, {"path", true}, {"question", false}, {"labels", true}, {"instruction", false}};
-constexpr rr::Field kScoreFields[] = {{"id", true}, {"path", true}, {"levels", true}, {"instruction", false}};
+constexpr rr::Field kScoreQuestionFields[] = {{"id", true}, {"path", true}, {"levels", true}, {"instruction", false}};
 
 constexpr std::array<std::string_view, 3> kQuestionTags = {"noul", "choice", "score"};
 
-rr::ReadResult<Question> read_noul(const json::Value& value) {
+rr::ReadResult<Question> read_noul_question(const json::Value& value) {
   Question::Noul noul;
   TRY(rr::read_record(
-      value, {"struct variant Question::Noul", kNoulFields},
+      value, {"struct variant Question::Noul", kNoulQuestionFields},
       [&](size_t field, const json::Value& v) -> rr::ReadResult<Unit> {
         switch (field) {
           case 0: noul.id = TRY(rr::read_string(v)); break;
@@ -142,10 +142,10 @@ rr::ReadResult<Question> read_noul(const json::Value& value) {
   return Question(std::move(noul));
 }
 
-rr::ReadResult<Question> read_choice(const json::Value& value) {
+rr::ReadResult<Question> read_choice_question(const json::Value& value) {
   Question::Choice choice;
   TRY(rr::read_record(
-      value, {"struct variant Question::Choice", kChoiceFields},
+      value, {"struct variant Question::Choice", kChoiceQuestionFields},
       [&](size_t field, const json::Value& v) -> rr::ReadResult<Unit> {
         switch (field) {
           case 0: choice.id = TRY(rr::read_string(v)); break;
@@ -160,10 +160,10 @@ rr::ReadResult<Question> read_choice(const json::Value& value) {
   return Question(std::move(choice));
 }
 
-rr::ReadResult<Question> read_score(const json::Value& value) {
+rr::ReadResult<Question> read_score_question(const json::Value& value) {
   Question::Score score;
   TRY(rr::read_record(
-      value, {"struct variant Question::Score", kScoreFields},
+      value, {"struct variant Question::Score", kScoreQuestionFields},
       [&](size_t field, const json::Value& v) -> rr::ReadResult<Unit> {
         switch (field) {
           case 0: score.id = TRY(rr::read_string(v)); break;
@@ -277,11 +277,11 @@ json::Value Question::to_json_value() const { return build_value(*this, write_qu
 Result<Question, std::string> Question::from_content(const json::Value& value) {
   const size_t variant = TRY(rr::read_tag(value, "type", kQuestionTags, "internally tagged enum Question"));
   switch (static_cast<Kind>(variant)) {
-    case Kind::Noul: return read_noul(value);
-    case Kind::Choice: return read_choice(value);
+    case Kind::Noul: return read_noul_question(value);
+    case Kind::Choice: return read_choice_question(value);
     case Kind::Score: break;
   }
-  return read_score(value);
+  return read_score_question(value);
 }
 
 bool Question::slice_eq(const std::vector<Question>& a, const std::vector<Question>& b) { return a == b; }

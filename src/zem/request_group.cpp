@@ -14,6 +14,7 @@ namespace detail = request_group_detail;
 
 namespace {
 
+using detail::decimal;
 using detail::QuestionRecord;
 
 // The names of a batch as a bracketed list of quoted texts: `["tone", "risk"]`.
@@ -45,12 +46,6 @@ std::string quoted_names(const std::vector<NamedJudge>& judges) {
     out += '"';
   }
   out += ']';
-  return out;
-}
-
-std::string decimal(uint64_t n) {
-  std::string out;
-  json::append_u64(out, n);
   return out;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,5 +30,7 @@ Result<JudgeQuestions, RuntimeError> build_judge_questions(EvalContext& context,
                                                            Scopes& scopes, const Profile& profile);
 
 RuntimeError type_error(std::string message, const syntax::Span& span = {});
+// `n` in decimal digits, for messages.
+std::string decimal(uint64_t n);
 
 }  // namespace dravelin::zem::request_group_detail

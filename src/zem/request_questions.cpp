@@ -18,19 +18,20 @@ RuntimeError type_error(std::string message, const syntax::Span& span) {
   return runtime::make_runtime_error(RuntimeErrorCode::TypeError, std::move(message), false, span);
 }
 
+std::string decimal(uint64_t n) {
+  std::string out;
+  json::append_u64(out, n);
+  return out;
+}
+
 }  // namespace request_group_detail
 
 namespace {
 
 using detail::JudgeQuestions;
 using detail::QuestionRecord;
+using detail::decimal;
 using detail::type_error;
-
-std::string decimal(uint64_t n) {
-  std::string out;
-  json::append_u64(out, n);
-  return out;
-}
 
 // A whole, non-negative, finite number or prob, saturating at the top of the range (such an index is out of
 // range of every list anyway).

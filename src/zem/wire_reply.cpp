@@ -14,7 +14,7 @@ namespace dravelin::zem {
 
 namespace {
 
-std::string quoted(std::string_view text) {
+std::string backquoted(std::string_view text) {
   std::string out = "`";
   out.append(text).append("`");
   return out;
@@ -22,7 +22,7 @@ std::string quoted(std::string_view text) {
 
 std::string answer_fault(std::string_view id, std::string_view what) {
   std::string out = "answer ";
-  out.append(quoted(id)).append(" ").append(what);
+  out.append(backquoted(id)).append(" ").append(what);
   return out;
 }
 
@@ -37,7 +37,7 @@ Result<Probabilities, std::string> read_probabilities(const json::Value& answer,
   Probabilities out;
   for (const auto& [key, value] : last) {
     const std::optional<double> number = value->to_f64();
-    if (!number) return err(answer_fault(id, "probability " + quoted(key) + " is not a number"));
+    if (!number) return err(answer_fault(id, "probability " + backquoted(key) + " is not a number"));
     out.emplace_hint(out.end(), std::string(key), *number);
   }
   return out;
@@ -179,7 +179,7 @@ Result<ParsedResponse, std::string> parse_response(const json::Value& reply, con
   out.answers.reserve(group.questions.size());
   for (const Question& question : group.questions) {
     const json::Value* answer = answers->find(question.id());
-    if (answer == nullptr) return err("the response has no answer for " + quoted(question.id()));
+    if (answer == nullptr) return err("the response has no answer for " + backquoted(question.id()));
     out.answers.push_back(TRY(read_answer(question, *answer)));
   }
   out.tokens = reply_tokens(reply);

@@ -469,7 +469,7 @@ TEST(ErrorReference, EmbeddedTextIsTheMarkdownFile) {
 }
 
 // A scratch directory removed with everything in it when the test ends.
-class ScratchDir : public ::testing::Test {
+class ScratchFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/dravelin_diagnostics_XXXXXX";
@@ -485,7 +485,7 @@ class ScratchDir : public ::testing::Test {
   std::filesystem::path dir_;
 };
 
-using ReadUtf8File = ScratchDir;
+using ReadUtf8File = ScratchFolder;
 
 TEST_F(ReadUtf8File, OnlyReadableUtf8Text) {
   EXPECT_EQ(read_utf8_file(write("ok.zem", "x = \"名\"\n")), "x = \"名\"\n");
@@ -502,7 +502,7 @@ TEST(DiagnosticsLabel, PathTextOrPlaceholder) {
   EXPECT_EQ(diagnostics_label(std::filesystem::path("bad\xff.zem")), "<source>");
 }
 
-using RenderDiagnostics = ScratchDir;
+using RenderDiagnostics = ScratchFolder;
 
 TEST_F(RenderDiagnostics, WritesReportsToStderrFromFilesAndKeptStdin) {
   const std::string path = write("flow.zem", "task main\n    loop\n");

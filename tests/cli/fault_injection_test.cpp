@@ -21,6 +21,7 @@
 #include "json/reader.h"
 #include "record/recorded_event.h"
 #include "support/zem_server.h"
+#include "support/files.h"
 
 namespace dravelin::cli {
 namespace {
@@ -62,10 +63,7 @@ task main:
   ok = s feels "fine"
 )";
 
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using dravelin::test_files::read_file;
 
 // The events of a recording that holds whole lines only, each a recorded event, numbered from 0 without a gap;
 // a failure otherwise.

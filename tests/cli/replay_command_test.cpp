@@ -19,6 +19,7 @@
 #include "cli/run_in_place.h"
 #include "cli/run_program.h"
 #include "support/zem_server.h"
+#include "support/files.h"
 
 namespace dravelin::cli {
 namespace {
@@ -100,10 +101,7 @@ std::string deep_program(int ifs) {
   return text + std::string(2 * static_cast<size_t>(ifs + 1), ' ') + "v = [v]\n";
 }
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using dravelin::test_files::read_file;
 
 void write_file(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -117,7 +115,7 @@ std::vector<std::string> lines_of(const fs::path& path) {
   return lines;
 }
 
-std::string joined(const std::vector<std::string>& lines) {
+std::string joined_lines(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
   return text;
@@ -279,7 +277,7 @@ TEST_F(ReplayCommand, ARecordingThatStopsAtAPauseEndsWhereTheRunStopped) {
   const fs::path cut = copy_of("triage");
   std::vector<std::string> lines = lines_of(cut);
   lines.resize(line_with(lines, "\"event\":\"pause\"") + 2);  // the pause and the clock reading after it
-  write_file(cut, joined(lines));
+  write_file(cut, joined_lines(lines));
   const Finished waiting = replay(cut);
   EXPECT_EQ(waiting.status, 1) << waiting.err;
   const std::string& whole = recorded("triage").out;
@@ -374,12 +372,12 @@ TEST_P(TamperedRecording, IsRefusedWithItsMessage) {
   std::vector<std::string> lines = lines_of(path);
   std::vector<std::string> companion = fs::exists(companion_path) ? lines_of(companion_path) : std::vector<std::string>();
   tamper.change(lines, companion);
-  write_file(path, joined(lines));
+  write_file(path, joined_lines(lines));
   if (fs::exists(companion_path)) {
     if (companion.empty()) {
       fs::remove(companion_path);
     } else {
-      write_file(companion_path, joined(companion));
+      write_file(companion_path, joined_lines(companion));
     }
   }
 

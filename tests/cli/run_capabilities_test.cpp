@@ -16,6 +16,7 @@
 #include "json/reader.h"
 #include "json/writer.h"
 #include "support/zem_server.h"
+#include "support/files.h"
 
 namespace dravelin::cli {
 namespace {
@@ -91,10 +92,7 @@ for line in sys.stdin:
     print(json.dumps(reply))
 )";
 
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using dravelin::test_files::read_file;
 
 std::string member(const json::Value& outcome, std::string_view key) {
   const json::Value* found = outcome.find(key);

@@ -19,6 +19,7 @@
 #include "json/reader.h"
 #include "json/writer.h"
 #include "support/zem_server.h"
+#include "support/files.h"
 
 namespace dravelin::cli {
 namespace {
@@ -86,10 +87,7 @@ task main:
   answers = [a.answer, b.answer]
 )";
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using dravelin::test_files::read_file;
 
 // Runs a shell command; its stdout, and its exit status in `status`.
 std::string shell(const std::string& command, int* status) {

@@ -14,6 +14,7 @@
 #include "cli/run_in_place.h"
 #include "cli/setup.h"
 #include "compiler/temp_dir.h"
+#include "support/files.h"
 
 namespace {
 
@@ -23,12 +24,7 @@ using dravelin::testing::Outcome;
 using dravelin::testing::Placement;
 using dravelin::testing::run_in_place;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using dravelin::test_files::read_file;
 
 void write_file(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 

@@ -26,7 +26,7 @@ using testing::run_program;
 using testing::run_program_with;
 namespace fs = std::filesystem;
 
-constexpr const char* kGreeting = R"(program greet
+constexpr const char* kGreetingProgram = R"(program greet
 out greeting
 
 task main:
@@ -44,7 +44,7 @@ judgment triage(ticket):
   log info "picked" {kind}
 )";
 
-constexpr const char* kScript = R"([{"repeat": 100000, "answers": {
+constexpr const char* kRepeatScript = R"([{"repeat": 100000, "answers": {
   "kind": {"choice": "bug", "probabilities": {"bug": 0.7, "feature": 0.2, "other": 0.1}}}}])";
 
 const std::string kStdoutLost = "dravelin: cannot write to stdout: No space left on device\n";
@@ -80,7 +80,7 @@ std::string member(const json::Value& event, const char* name) {
 
 class WriteFailure : public testing::LocalServiceSuite<WriteFailure> {
  public:
-  static std::string service_script() { return kScript; }
+  static std::string service_script() { return kRepeatScript; }
 
  protected:
   void SetUp() override {
@@ -88,7 +88,7 @@ class WriteFailure : public testing::LocalServiceSuite<WriteFailure> {
     files_ = {
         {"{clean}", dir_.write("clean.zem", kClean)},
         {"{warned}", dir_.write("warned.zem", kWarningsOnly)},
-        {"{greeting}", dir_.write("greeting.zem", kGreeting)},
+        {"{greeting}", dir_.write("greeting.zem", kGreetingProgram)},
         {"{gate}", dir_.write("gate.zem", kGate)},
         {"{desk}", dir_.write("desk.zem", kDesk)},
         {"{profiles}", profiles_},

@@ -42,7 +42,7 @@ Judge pick_on(std::string root) {
   return pick(subject(std::move(root)), {label("yes", text("fits")), escape_label("other")});
 }
 
-Stmt judged(std::string target, Judge j) { return assign(std::move(target), judge_expr(std::move(j))); }
+Stmt judged_into(std::string target, Judge j) { return assign(std::move(target), judge_expr(std::move(j))); }
 Stmt judged_path(std::string root, std::vector<std::string> path, Judge j) {
   return Stmt{Stmt::Assign{std::move(root), std::move(path), judge_expr(std::move(j)), at(1)}};
 }
@@ -274,80 +274,80 @@ TEST(AssignRequestGroups, GroupsIndependentJudgmentsAndSplitsDependentOnes) {
   Expr def_call = call_named("lookup", {name("i")});
   const std::vector<GroupCase> cases = {
       {"three independent judgments in a row",
-       {judged("a", feels_on("x")), judged("b", pick_on("x")),
-        judged("c", rate(subject("y"), {text("calm"), text("angry")}))},
+       {judged_into("a", feels_on("x")), judged_into("b", pick_on("x")),
+        judged_into("c", rate(subject("y"), {text("calm"), text("angry")}))},
        {0, 0, 0}},
       {"a judgment on an earlier answer",
-       {judged("a", feels_on("x")), judged("b", feels_on("a"))},
+       {judged_into("a", feels_on("x")), judged_into("b", feels_on("a"))},
        {0, 1}},
       {"a judgment on a name written since the group opened",
-       {judged("a", feels_on("x")), assign("n", call_named("len", {name("xs")})), judged("b", feels_on("n"))},
+       {judged_into("a", feels_on("x")), assign("n", call_named("len", {name("xs")})), judged_into("b", feels_on("n"))},
        {0, 1}},
       {"a pure assignment in between does not split an unrelated subject",
-       {judged("a", feels_on("x")), assign("n", call_named("len", {name("xs")})), judged("b", feels_on("x"))},
+       {judged_into("a", feels_on("x")), assign("n", call_named("len", {name("xs")})), judged_into("b", feels_on("x"))},
        {0, 0}},
       {"a value derived from an answer joins the answers",
-       {judged("a", feels_on("x")), assign("s", record({{"score", name("a")}})),
-        judged("b", feels(subject("s", {field_step("score")}), text("high")))},
+       {judged_into("a", feels_on("x")), assign("s", record({{"score", name("a")}})),
+        judged_into("b", feels(subject("s", {field_step("score")}), text("high")))},
        {0, 1}},
       {"derivation is followed through a chain of assignments",
-       {judged("a", feels_on("x")), assign("s", name("a")), assign("t", list({name("s")})),
-        assign("u", num(1)), judged("b", feels_on("y")), judged("c", feels_on("t"))},
+       {judged_into("a", feels_on("x")), assign("s", name("a")), assign("t", list({name("s")})),
+        assign("u", num(1)), judged_into("b", feels_on("y")), judged_into("c", feels_on("t"))},
        {0, 0, 1}},
       {"a capability verb call in between splits",
-       {judged("a", feels_on("x")), expr_stmt(call(field(name("files"), "write"), {arg(name("a"))})),
-        judged("b", feels_on("x"))},
+       {judged_into("a", feels_on("x")), expr_stmt(call(field(name("files"), "write"), {arg(name("a"))})),
+        judged_into("b", feels_on("x"))},
        {0, 1}},
       {"a log without effects does not split",
-       {judged("a", feels_on("x")), expr_stmt(log(text({lit("got "), interp(name("a"))}))),
-        judged("b", feels_on("x"))},
+       {judged_into("a", feels_on("x")), expr_stmt(log(text({lit("got "), interp(name("a"))}))),
+        judged_into("b", feels_on("x"))},
        {0, 0}},
       {"a judgment's subject index may call a def",
-       {judged("a", feels_on("x")), judged("b", feels(subject("xs", {index_step(def_call)}), text("odd")))},
+       {judged_into("a", feels_on("x")), judged_into("b", feels(subject("xs", {index_step(def_call)}), text("odd")))},
        {0, 0}},
       {"the same indexed read as an ordinary value splits",
-       {judged("a", feels_on("x")), assign("v", index(name("xs"), def_call)), judged("b", feels_on("x"))},
+       {judged_into("a", feels_on("x")), assign("v", index(name("xs"), def_call)), judged_into("b", feels_on("x"))},
        {0, 1}},
       {"a subject index reading a written name splits",
-       {judged("a", feels_on("x")), assign("i", num(2)), judged("b", feels(subject("xs", {index_step(name("i"))}),
+       {judged_into("a", feels_on("x")), assign("i", num(2)), judged_into("b", feels(subject("xs", {index_step(name("i"))}),
                                                                            text("odd")))},
        {0, 1}},
       {"names written before the group opened do not count",
-       {assign("n", num(1)), judged("a", feels_on("x")), judged("b", feels_on("n"))},
+       {assign("n", num(1)), judged_into("a", feels_on("x")), judged_into("b", feels_on("n"))},
        {0, 0}},
       {"an effect with no group open changes nothing",
-       {expr_stmt(call_named("lookup")), judged("a", feels_on("x")), judged("b", feels_on("y"))},
+       {expr_stmt(call_named("lookup")), judged_into("a", feels_on("x")), judged_into("b", feels_on("y"))},
        {0, 0}},
       {"an effectful assignment splits",
-       {judged("a", feels_on("x")), assign("v", call_named("lookup")), judged("b", feels_on("x"))},
+       {judged_into("a", feels_on("x")), assign("v", call_named("lookup")), judged_into("b", feels_on("x"))},
        {0, 1}},
       {"a judgment assigned to a path marks its root",
-       {judged_path("r", {"kind"}, pick_on("x")), judged("b", feels_on("y")), judged("c", feels_on("r"))},
+       {judged_path("r", {"kind"}, pick_on("x")), judged_into("b", feels_on("y")), judged_into("c", feels_on("r"))},
        {0, 0, 1}},
       {"a shape reading an answer joins the answers",
-       {judged("a", feels_on("x")), shape_stmt("s", {shape_field("v", name("a"))}), judged("b", feels_on("s"))},
+       {judged_into("a", feels_on("x")), shape_stmt("s", {shape_field("v", name("a"))}), judged_into("b", feels_on("s"))},
        {0, 1}},
       {"a shape of other values only writes its target",
-       {judged("a", feels_on("x")), shape_stmt("s", {shape_field("v", name("notes"))}), judged("b", feels_on("y")),
-        judged("c", feels_on("s"))},
+       {judged_into("a", feels_on("x")), shape_stmt("s", {shape_field("v", name("notes"))}), judged_into("b", feels_on("y")),
+        judged_into("c", feels_on("s"))},
        {0, 0, 1}},
       {"a focused shape field splits",
-       {judged("a", feels_on("x")), shape_stmt("s", {focus_field("v", name("notes"), text("goal"))}),
-        judged("b", feels_on("x"))},
+       {judged_into("a", feels_on("x")), shape_stmt("s", {focus_field("v", name("notes"), text("goal"))}),
+        judged_into("b", feels_on("x"))},
        {0, 1}},
       {"an if splits, its branches number next, in order",
-       {judged("a", feels_on("x")),
-        if_elif_else({judged("b", feels_on("x")), judged("c", feels_on("y"))}, {judged("d", feels_on("x"))},
-                     {judged("e", feels_on("x"))}),
-        judged("f", feels_on("x")), judged("g", feels_on("y"))},
+       {judged_into("a", feels_on("x")),
+        if_elif_else({judged_into("b", feels_on("x")), judged_into("c", feels_on("y"))}, {judged_into("d", feels_on("x"))},
+                     {judged_into("e", feels_on("x"))}),
+        judged_into("f", feels_on("x")), judged_into("g", feels_on("y"))},
        {0, 1, 1, 2, 3, 4, 4}},
       {"loops and gates split and number their bodies",
-       {judged("a", feels_on("x")), for_stmt({judged("b", feels_on("item"))}), judged("c", feels_on("x")),
-        loop(3, {judged("d", feels_on("x")), brk()}), until_stmt({judged("e", feels_on("x"))}),
-        gate_stmt({{judged("f", feels_on("x"))}, {judged("g", feels_on("x"))}}), judged("h", feels_on("x"))},
+       {judged_into("a", feels_on("x")), for_stmt({judged_into("b", feels_on("item"))}), judged_into("c", feels_on("x")),
+        loop(3, {judged_into("d", feels_on("x")), brk()}), until_stmt({judged_into("e", feels_on("x"))}),
+        gate_stmt({{judged_into("f", feels_on("x"))}, {judged_into("g", feels_on("x"))}}), judged_into("h", feels_on("x"))},
        {0, 1, 2, 3, 4, 5, 6, 7}},
       {"a body follows the same rules",
-       {loop(2, {judged("a", feels_on("x")), judged("b", feels_on("y")), cont(), judged("c", feels_on("z"))})},
+       {loop(2, {judged_into("a", feels_on("x")), judged_into("b", feels_on("y")), cont(), judged_into("c", feels_on("z"))})},
        {0, 0, 1}},
   };
   for (const GroupCase& c : cases) expect_groups(c);
@@ -367,7 +367,7 @@ TEST(AssignRequestGroups, EveryControlStatementCloses) {
       Stmt{Stmt::Escalate{text("help"), at(1)}},
   };
   for (const Stmt& closer : closers) {
-    GroupCase c{variant_name(closer).data(), {judged("a", feels_on("x")), closer, judged("b", feels_on("x"))}, {0, 1}};
+    GroupCase c{variant_name(closer).data(), {judged_into("a", feels_on("x")), closer, judged_into("b", feels_on("x"))}, {0, 1}};
     expect_groups(c);
   }
 }
@@ -382,25 +382,25 @@ TEST(AssignRequestGroups, LaterQuestionTextsMustNotReadWhatTheGroupChanges) {
   with_detail.detail->note = name("topic");
   const std::vector<GroupCase> cases = {
       {"a condition interpolating an earlier answer",
-       {judged("a", pick_on("x")), judged("b", feels(subject("y"), about_a))},
+       {judged_into("a", pick_on("x")), judged_into("b", feels(subject("y"), about_a))},
        {0, 1}},
       {"a condition interpolating a name written in between",
-       {judged("a", feels_on("x")), assign("topic", text("billing")), judged("b", feels(subject("y"), about_topic))},
+       {judged_into("a", feels_on("x")), assign("topic", text("billing")), judged_into("b", feels(subject("y"), about_topic))},
        {0, 1}},
       {"a label description reading an answer",
-       {judged("a", feels_on("x")), judged("b", pick(subject("y"), {label("fit", about_a), escape_label("other")}))},
+       {judged_into("a", feels_on("x")), judged_into("b", pick(subject("y"), {label("fit", about_a), escape_label("other")}))},
        {0, 1}},
       {"a level situation reading an answer",
-       {judged("a", feels_on("x")), judged("b", rate(subject("y"), {text("low"), about_a}))},
+       {judged_into("a", feels_on("x")), judged_into("b", rate(subject("y"), {text("low"), about_a}))},
        {0, 1}},
       {"a pick among question reading an answer",
-       {judged("a", feels_on("x")), judged("b", pick_among(subject("ys"), about_a))},
+       {judged_into("a", feels_on("x")), judged_into("b", pick_among(subject("ys"), about_a))},
        {0, 1}},
       {"a detail reading a name written in between",
-       {judged("a", feels_on("x")), assign("topic", text("billing")), judged("b", with_detail)},
+       {judged_into("a", feels_on("x")), assign("topic", text("billing")), judged_into("b", with_detail)},
        {0, 1}},
       {"texts reading names settled before the group do not split",
-       {assign("topic", text("billing")), judged("a", feels_on("x")), judged("b", feels(subject("y"), about_topic))},
+       {assign("topic", text("billing")), judged_into("a", feels_on("x")), judged_into("b", feels(subject("y"), about_topic))},
        {0, 0}},
   };
   for (const GroupCase& c : cases) expect_groups(c);
@@ -411,26 +411,26 @@ TEST(AssignRequestGroups, AJudgmentAssignedToANameTheGroupAlreadyJudgesStartsANe
   // both receive the later question's answer, and anything copied from the first in between would too.
   const std::vector<GroupCase> cases = {
       {"the same name judged twice in a row",
-       {judged("a", feels_on("x")), judged("a", feels_on("y"))},
+       {judged_into("a", feels_on("x")), judged_into("a", feels_on("y"))},
        {0, 1}},
       {"a copy of the first answer in between",
-       {judged("a", feels_on("x")), assign("b", name("a")), judged("a", feels_on("y")), judged("c", feels_on("z"))},
+       {judged_into("a", feels_on("x")), assign("b", name("a")), judged_into("a", feels_on("y")), judged_into("c", feels_on("z"))},
        {0, 1, 1}},
       {"the repeated name may be the group's second judgment",
-       {judged("a", feels_on("x")), judged("b", pick_on("y")), judged("b", feels_on("z"))},
+       {judged_into("a", feels_on("x")), judged_into("b", pick_on("y")), judged_into("b", feels_on("z"))},
        {0, 0, 1}},
       {"a repeated path root counts too",
        {judged_path("r", {"kind"}, pick_on("x")), judged_path("r", {"tone"}, feels_on("y"))},
        {0, 1}},
       {"a name only written by an ordinary assignment does not split",
-       {judged("a", feels_on("x")), assign("b", num(1)), judged("b", feels_on("y"))},
+       {judged_into("a", feels_on("x")), assign("b", num(1)), judged_into("b", feels_on("y"))},
        {0, 0}},
       {"a name derived from an answer does not split",
-       {judged("a", feels_on("x")), assign("s", name("a")), judged("s", feels_on("y"))},
+       {judged_into("a", feels_on("x")), assign("s", name("a")), judged_into("s", feels_on("y"))},
        {0, 0}},
       {"the same name in the next group is fine again",
-       {judged("a", feels_on("x")), judged("a", feels_on("y")), judged("b", feels_on("z")),
-        judged("a", feels_on("w"))},
+       {judged_into("a", feels_on("x")), judged_into("a", feels_on("y")), judged_into("b", feels_on("z")),
+        judged_into("a", feels_on("w"))},
        {0, 1, 1, 2}},
   };
   for (const GroupCase& c : cases) expect_groups(c);
@@ -438,10 +438,10 @@ TEST(AssignRequestGroups, AJudgmentAssignedToANameTheGroupAlreadyJudgesStartsANe
 
 TEST(AssignRequestGroups, OnlyAWholeRightHandSideIsNumbered) {
   std::vector<Stmt> body = {
-      judged("a", feels_on("x")),
+      judged_into("a", feels_on("x")),
       assign("both", list({judge_expr(feels_on("y"))})),
       expr_stmt(judge_expr(feels_on("z"))),
-      judged("b", feels_on("x")),
+      judged_into("b", feels_on("x")),
   };
   uint32_t counter = 0;
   assign_request_groups(body, kCapabilities, counter);
@@ -460,8 +460,8 @@ TEST(AssignRequestGroups, OnlyAWholeRightHandSideIsNumbered) {
 
 TEST(AssignRequestGroups, TheCounterRunsOnAcrossCallsOfOneUnit) {
   // The transitions of one machine share a counter; a unit whose counter starts afresh numbers from 0 again.
-  std::vector<Stmt> first = {judged("a", feels_on("x")), judged("b", feels_on("y"))};
-  std::vector<Stmt> second = {judged("c", feels_on("x")), expr_stmt(call_named("lookup")), judged("d", feels_on("x"))};
+  std::vector<Stmt> first = {judged_into("a", feels_on("x")), judged_into("b", feels_on("y"))};
+  std::vector<Stmt> second = {judged_into("c", feels_on("x")), expr_stmt(call_named("lookup")), judged_into("d", feels_on("x"))};
   std::vector<Stmt> empty;
   uint32_t counter = 0;
   assign_request_groups(first, kCapabilities, counter);
@@ -471,7 +471,7 @@ TEST(AssignRequestGroups, TheCounterRunsOnAcrossCallsOfOneUnit) {
   EXPECT_EQ(groups_of(second), (std::vector<uint32_t>{1, 2}));
   EXPECT_EQ(counter, 3u);
 
-  std::vector<Stmt> other_unit = {judged("e", feels_on("x"))};
+  std::vector<Stmt> other_unit = {judged_into("e", feels_on("x"))};
   uint32_t fresh = 0;
   assign_request_groups(other_unit, kCapabilities, fresh);
   EXPECT_EQ(groups_of(other_unit), (std::vector<uint32_t>{0}));

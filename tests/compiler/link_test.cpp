@@ -476,8 +476,8 @@ TEST(LinkLookup, QualifiesAndFindsUnits) {
   // The lookups through the alias index answer as the lookups over the list.
   const ModuleIndex index(m);
   for (const Case& c : cases) {
-    EXPECT_EQ(resolve_callee(m, *c.module, c.parts), c.expected) << testing::PrintToString(c.parts);
-    EXPECT_EQ(resolve_callee(index, *c.module, c.parts), c.expected) << testing::PrintToString(c.parts);
+    EXPECT_EQ(resolve_callee(m, *c.module, c.parts), c.expected) << ::testing::PrintToString(c.parts);
+    EXPECT_EQ(resolve_callee(index, *c.module, c.parts), c.expected) << ::testing::PrintToString(c.parts);
   }
   EXPECT_EQ(prelude_public_names(index), prelude_public_names(m));
   EXPECT_EQ(find_unit(index, "lib._hidden"), find_unit(m, "lib._hidden"));

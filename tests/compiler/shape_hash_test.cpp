@@ -24,7 +24,7 @@ JudgmentResult result(std::string n, Judge question) {
   question.request_group = 0;
   return JudgmentResult{std::move(n), std::move(question), at(2)};
 }
-Judge feels_on(std::string root, std::string condition = "needs attention now") {
+Judge feels_judge(std::string root, std::string condition = "needs attention now") {
   return feels(subject(std::move(root)), text(std::move(condition)));
 }
 Judge rate_levels(std::vector<std::optional<std::string>> names) {
@@ -33,7 +33,7 @@ Judge rate_levels(std::vector<std::optional<std::string>> names) {
   for (auto& n : names) levels.push_back(RateLevel{std::move(n), text("situation " + std::to_string(i++)), at(3)});
   return Judge{false, subject("reply"), JudgeVerb{JudgeVerb::Rate{std::move(levels)}}, std::nullopt, 0, at(3)};
 }
-Judge pick_among(std::optional<std::string> by, bool allow_none) {
+Judge pick_among_judge(std::optional<std::string> by, bool allow_none) {
   JudgeVerb verb{JudgeVerb::PickAmong{text("which fits"), std::move(by), allow_none}};
   return Judge{false, subject("options"), std::move(verb), std::nullopt, 0, at(4)};
 }
@@ -66,7 +66,7 @@ TEST(ShapeHashOfText, IsTheFirstEightDigestBytesOfSha256) {
 }
 
 TEST(JudgmentShapeHash, WorkedExampleTriage) {
-  std::vector<JudgmentResult> results = {result("urgent", feels_on("ticket"))};
+  std::vector<JudgmentResult> results = {result("urgent", feels_judge("ticket"))};
   std::string canonical = judgment_shape_text("triage", results);
   EXPECT_EQ(canonical, "judgment" + US + "triage" + RS + "result" + US + "urgent" + US + "one" + US + "feels");
   EXPECT_EQ(canonical.size(), 39u);
@@ -92,7 +92,7 @@ struct TextCase {
 };
 
 TEST(JudgmentShapeText, WritesEachVerbsAnswerStructure) {
-  Judge each = feels_on("chunks");
+  Judge each = feels_judge("chunks");
   each.each = true;
   Judge picked = pick(subject("ticket"), {label("bug", text("a defect")), label("café", text("coffee")),
                                            escape_label("other")});
@@ -109,13 +109,13 @@ TEST(JudgmentShapeText, WritesEachVerbsAnswerStructure) {
        {result("tone", rate_levels({"calm", std::nullopt, "angry"}))},
        RS + "result" + US + "tone" + US + "one" + US + "rate" + US + "calm" + US + "1" + US + "angry"},
       {"pick among without by, none not allowed",
-       {result("best", pick_among(std::nullopt, false))},
+       {result("best", pick_among_judge(std::nullopt, false))},
        RS + "result" + US + "best" + US + "one" + US + "pick_among" + US + "required"},
       {"pick among by a field, none allowed: no separator before the word",
-       {result("best", pick_among("title", true))},
+       {result("best", pick_among_judge("title", true))},
        RS + "result" + US + "best" + US + "one" + US + "pick_among" + US + "titlenone"},
       {"results in order",
-       {result("a", feels_on("x")), result("b", feels_on("y"))},
+       {result("a", feels_judge("x")), result("b", feels_judge("y"))},
        RS + "result" + US + "a" + US + "one" + US + "feels" + RS + "result" + US + "b" + US + "one" + US + "feels"},
   };
   for (const TextCase& c : cases) {
@@ -134,7 +134,7 @@ struct Mutation {
 TEST(JudgmentShapeHash, ChangesWithTheQuestionsAndAnswersOnly) {
   Judge picked = pick(subject("ticket"), {label("bug", text("a defect")), label("feature", text("a wish")),
                                            escape_label("other")});
-  const std::vector<JudgmentResult> base = {result("urgent", feels_on("ticket")), result("kind", picked),
+  const std::vector<JudgmentResult> base = {result("urgent", feels_judge("ticket")), result("kind", picked),
                                             result("tone", rate_levels({"calm", "tense", "angry"}))};
   auto verb = [](std::vector<JudgmentResult>& rs, std::size_t i) -> JudgeVerb::Node& {
     return rs[i].question.verb.node;

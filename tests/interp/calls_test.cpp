@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "interp/run_harness.h"
+#include "support/values.h"
 
 namespace dravelin::interp {
 namespace {
 
 using namespace testing;  // NOLINT
 
-Value num(double n) { return Value::number(n); }
+using test_values::num;
 
 TaskOutcome run_main(TestRun& run) {
   TaskOutcome outcome = run.execute();

@@ -10,6 +10,7 @@
 
 #include "interp/run_harness.h"
 #include "zem/answers.h"
+#include "support/values.h"
 
 namespace dravelin::interp {
 namespace {
@@ -18,8 +19,8 @@ using namespace testing;  // NOLINT
 
 using Strings = std::vector<std::string>;
 
-Value num(double n) { return Value::number(n); }
-Value txt(std::string s) { return Value::text(std::move(s)); }
+using test_values::num;
+using test_values::txt;
 
 // `start` offers `go` (to `middle`, logging on the way) and, when n > 5, `skip` straight to the done state
 // `finish`; `middle` offers the risky `finish`.

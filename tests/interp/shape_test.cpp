@@ -10,13 +10,14 @@
 
 #include "interp/interpreter_internal.h"
 #include "interp/run_harness.h"
+#include "support/values.h"
 
 namespace dravelin::interp {
 namespace {
 
 using namespace testing;  // NOLINT
 
-Value txt(std::string s) { return Value::text(std::move(s)); }
+using test_values::txt;
 
 std::string repeat(const std::string& unit, size_t times) {
   std::string out;

@@ -7,6 +7,7 @@
 
 #include "interp/run_harness.h"
 #include "runtime/value_json.h"
+#include "support/values.h"
 
 namespace dravelin::interp {
 namespace {
@@ -15,8 +16,8 @@ using namespace testing;  // NOLINT
 
 using Strings = std::vector<std::string>;
 
-Value num(double n) { return Value::number(n); }
-Value txt(std::string s) { return Value::text(std::move(s)); }
+using test_values::num;
+using test_values::txt;
 
 // Runs the program's `main` to its end and returns its outputs.
 runtime::Record outputs_of(TestRun& run) {

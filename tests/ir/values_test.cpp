@@ -10,13 +10,14 @@
 
 #include "ir/ir_test_builders.h"
 #include "ir/nodes.h"
+#include "support/numbers.h"
 
 namespace dravelin::ir {
 namespace {
 
 using namespace build;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using test_numbers::kNaN;
 
 // A program that holds at least one value of every IR record and of most variants, each optional field both
 // present and absent somewhere.

@@ -11,6 +11,7 @@
 #include "ir/nodes.h"
 #include "ir/write_json.h"
 #include "ir/write_json_forms.h"
+#include "support/numbers.h"
 
 namespace dravelin::ir {
 namespace {
@@ -20,17 +21,17 @@ using forms::compact;
 using forms::expect_forms_agree;
 using forms::with_spans;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using test_numbers::kNaN;
+using test_numbers::kInf;
 
-struct Case {
+struct KeyCase {
   const char* what;
   std::string got;
   const char* want;  // "$S" stands for the span
 };
 
-void check(const std::vector<Case>& cases) {
-  for (const Case& c : cases) EXPECT_EQ(c.got, with_spans(c.want)) << c.what;
+void check(const std::vector<KeyCase>& cases) {
+  for (const KeyCase& c : cases) EXPECT_EQ(c.got, with_spans(c.want)) << c.what;
 }
 
 TEST(IrJsonKeys, Declarations) {

@@ -18,6 +18,7 @@
 #include "ir/write_json_forms.h"
 #include "json/reader.h"
 #include "json/writer.h"
+#include "support/numbers.h"
 
 namespace dravelin::ir {
 namespace {
@@ -29,8 +30,8 @@ using forms::pretty;
 using forms::value_form;
 using forms::with_spans;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using test_numbers::kNaN;
+using test_numbers::kInf;
 
 // The keys of an object in the order they stand.
 std::vector<std::string> keys_of(const json::Value& object) {

@@ -10,6 +10,8 @@
 #include <random>
 #include <string>
 
+#include "support/numbers.h"
+
 namespace dravelin::json {
 namespace {
 
@@ -18,8 +20,8 @@ struct Case {
   const char* text;
 };
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using test_numbers::kInf;
+using test_numbers::kNaN;
 
 // The IR float text form: a full table of examples.
 TEST(IrFloat, ExamplesTable) {

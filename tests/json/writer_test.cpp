@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "json/reader.h"
+#include "support/numbers.h"
 
 namespace dravelin::json {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using test_numbers::kNaN;
+using test_numbers::kInf;
 
 // An IR source span (start and end positions), written field by field in declared order.
 template <class W>

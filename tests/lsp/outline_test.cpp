@@ -14,7 +14,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-std::string show(const Range& r) {
+std::string show_range(const Range& r) {
   return std::to_string(r.start.line) + ":" + std::to_string(r.start.character) + "-" +
          std::to_string(r.end.line) + ":" + std::to_string(r.end.character);
 }
@@ -23,7 +23,7 @@ std::string show(const Range& r) {
 void flatten(const std::vector<DocumentSymbol>& symbols, int depth, Strings& out) {
   for (const DocumentSymbol& s : symbols) {
     std::string line(depth * 2, ' ');
-    line += s.name + " (" + std::to_string(static_cast<int>(s.kind)) + ") " + show(s.range);
+    line += s.name + " (" + std::to_string(static_cast<int>(s.kind)) + ") " + show_range(s.range);
     if (s.detail) line += " [" + *s.detail + "]";
     out.push_back(line);
     flatten(s.children, depth + 1, out);

@@ -116,13 +116,13 @@ class LateMessageConnection final : public transport::Connection {
   size_t after_;
 };
 
-json::Value parse(const std::string& text) { return json::parse(text).value(); }
+json::Value parse_json(const std::string& text) { return json::parse(text).value(); }
 
 Message request(int id, const std::string& method, const std::string& params = "null") {
-  return Request{json::Value(id), method, parse(params)};
+  return Request{json::Value(id), method, parse_json(params)};
 }
 Message notification(const std::string& method, const std::string& params = "null") {
-  return Notification{method, parse(params)};
+  return Notification{method, parse_json(params)};
 }
 Message open(const std::string& uri, const std::string& text, int version = 1) {
   return notification("textDocument/didOpen", R"({"textDocument":{"uri":")" + uri +

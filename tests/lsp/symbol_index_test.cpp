@@ -12,7 +12,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-SymbolIndex index_of(const std::string& text) {
+SymbolIndex index_text(const std::string& text) {
   auto program = syntax::parse_program(text);
   EXPECT_TRUE(program.ok()) << (program.ok() ? "" : syntax::debug_string(program.error()));
   return build_symbol_index(*program, text);
@@ -55,7 +55,7 @@ Strings occurrences(const std::string& text, const SymbolIndex& index) {
   return out;
 }
 
-const std::string kProgram =
+const std::string kIndexedProgram =
     "# A program with every kind of declaration.\n"
     "program triage\n"
     "\n"
@@ -93,7 +93,7 @@ const std::string kProgram =
     "  state review done\n";
 
 TEST(SymbolIndex, DeclaresTheHeaderTheUnitsTheirMembersAndTheImports) {
-  SymbolIndex index = index_of(kProgram);
+  SymbolIndex index = index_text(kIndexedProgram);
   EXPECT_EQ(symbols(index),
             (Strings{
                 "program triage | program triage",
@@ -131,8 +131,8 @@ TEST(SymbolIndex, DeclaresTheHeaderTheUnitsTheirMembersAndTheImports) {
 }
 
 TEST(SymbolIndex, RecordsDeclaringAndReferringOccurrencesInTextOrder) {
-  SymbolIndex index = index_of(kProgram);
-  Strings all = occurrences(kProgram, index);
+  SymbolIndex index = index_text(kIndexedProgram);
+  Strings all = occurrences(kIndexedProgram, index);
   // The header and import part of the list, and the machine's states and transitions.
   EXPECT_EQ(Strings(all.begin(), all.begin() + 17),
             (Strings{
@@ -178,7 +178,7 @@ TEST(SymbolIndex, RecordsDeclaringAndReferringOccurrencesInTextOrder) {
 TEST(SymbolIndex, NameMapsKeepTheFirstUnitAndTheLastCapability) {
   const std::string text =
       "program p\nneeds a: agent\nneeds a: tool\n\ntask f:\n  return 1\n\ndef f():\n  return 2\n";
-  SymbolIndex index = index_of(text);
+  SymbolIndex index = index_text(text);
   ASSERT_EQ(index.unit_names.count("f"), 1u);
   EXPECT_EQ(index.symbols[index.unit_names.at("f")].detail, "task f");
   EXPECT_EQ(index.symbols[index.capability_names.at("a")].sub_kind, static_cast<uint8_t>(syntax::NeedKind::Tool));
@@ -192,7 +192,7 @@ TEST(SymbolIndex, NameMapsKeepTheFirstUnitAndTheLastCapability) {
 
 TEST(SymbolIndex, InterpolatedUsePathHasNoFileOccurrenceButAnAlias) {
   const std::string text = "program p\nuse \"lib/{name}.zem\" as m\n";
-  SymbolIndex index = index_of(text);
+  SymbolIndex index = index_text(text);
   ASSERT_EQ(index.imports.size(), 1u);
   EXPECT_FALSE(index.imports[0].path);
   EXPECT_EQ(text_at(text, index.imports[0].path_span), "\"lib/{name}.zem\"");
@@ -201,7 +201,7 @@ TEST(SymbolIndex, InterpolatedUsePathHasNoFileOccurrenceButAnAlias) {
 
 TEST(SymbolIndex, PathSpanStaysOnTheUseLineWithCharacterColumns) {
   const std::string text = "program p\nuse \"./\xC3\xA9.zem\" as m\n";
-  SymbolIndex index = index_of(text);
+  SymbolIndex index = index_text(text);
   const syntax::Span& span = index.imports[0].path_span;
   EXPECT_EQ(span.start.line, 2u);
   EXPECT_EQ(span.start.column, 4u);
@@ -210,7 +210,7 @@ TEST(SymbolIndex, PathSpanStaysOnTheUseLineWithCharacterColumns) {
 }
 
 TEST(SymbolIndex, ScopesBindParametersResultsAndObservedRecord) {
-  SymbolIndex index = index_of(kProgram);
+  SymbolIndex index = index_text(kIndexedProgram);
   ASSERT_EQ(index.scopes.size(), 4u);
   EXPECT_EQ(index.scopes[0].bindings.count("request"), 1u);
   EXPECT_EQ(index.scopes[0].bindings.count("kind"), 1u);
@@ -224,7 +224,7 @@ TEST(SymbolIndex, ScopesBindParametersResultsAndObservedRecord) {
 }
 
 TEST(SymbolIndex, ChildrenComeInSourceOrderAndChildNamedFindsTheFirst) {
-  SymbolIndex index = index_of(kProgram);
+  SymbolIndex index = index_text(kIndexedProgram);
   const SymbolId machine = index.unit_names.at("follow_up");
   Strings names;
   for (SymbolId id : index.children(machine)) names.push_back(index.symbols[id].name);

@@ -135,7 +135,7 @@ TEST(Messages, WritesJsonRpcFirstAndOmitsAbsentParams) {
 TEST(Connection, AFailedWriteEndsTheInputThoughThePeerKeepsItOpen) {
   int input[2];
   ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
-  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
   std::unique_ptr<Connection> connection = Connection::open(input[0], full);
   ASSERT_TRUE(connection->send(make_result(json::Value(1), json::Value())));

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 using compiler::test_support::TempDir;
 using Strings = std::vector<std::string>;
 
-World make_world(std::vector<fs::path> roots = {}, DiskLimits limits = {}) {
+World make_disk_world(std::vector<fs::path> roots = {}, DiskLimits limits = {}) {
   return World(PositionEncoding::Utf16, std::move(roots), compiler::ModuleSources{}, limits);
 }
 
@@ -34,7 +34,7 @@ ContentChange edit(uint32_t l1, uint32_t c1, uint32_t l2, uint32_t c2, std::stri
 std::string text_of(World& world, const std::string& uri) { return world.analysis(uri)->text; }
 
 TEST(WorldDocuments, RangedChangesApplyOneAfterTheOther) {
-  World world = make_world();
+  World world = make_disk_world();
   world.did_open("untitled:a", "abc\ndef\n", 1);
   world.did_change("untitled:a", {edit(0, 1, 0, 2, "XY"), edit(1, 0, 1, 0, ">")}, 2);
   EXPECT_EQ(text_of(world, "untitled:a"), "aXYc\n>def\n");
@@ -42,21 +42,21 @@ TEST(WorldDocuments, RangedChangesApplyOneAfterTheOther) {
 }
 
 TEST(WorldDocuments, RangeEndingBeforeItsStartInsertsAtTheStart) {
-  World world = make_world();
+  World world = make_disk_world();
   world.did_open("untitled:a", "abcdef", 1);
   world.did_change("untitled:a", {edit(0, 4, 0, 1, "_")}, 2);
   EXPECT_EQ(text_of(world, "untitled:a"), "abcd_ef");
 }
 
 TEST(WorldDocuments, ChangeWithoutRangeReplacesAndPositionsPastTheEndClamp) {
-  World world = make_world();
+  World world = make_disk_world();
   world.did_open("untitled:a", "old", 1);
   world.did_change("untitled:a", {ContentChange{std::nullopt, "new\ntext"}, edit(1, 99, 7, 0, "!")}, 5);
   EXPECT_EQ(text_of(world, "untitled:a"), "new\ntext!");
 }
 
 TEST(WorldDocuments, ChangeOfAClosedUriIsIgnoredAndReopeningStartsAfresh) {
-  World world = make_world();
+  World world = make_disk_world();
   world.did_change("untitled:x", {ContentChange{std::nullopt, "lost"}}, 3);
   EXPECT_FALSE(world.analysis("untitled:x"));
   world.did_open("untitled:x", "first", 1);
@@ -68,7 +68,7 @@ TEST(WorldDocuments, ChangeOfAClosedUriIsIgnoredAndReopeningStartsAfresh) {
 }
 
 TEST(WorldDocuments, AnalysisIsBuiltOncePerVersion) {
-  World world = make_world();
+  World world = make_disk_world();
   world.did_open("untitled:a", "program p\n", 1);
   AnalysisPtr first = world.analysis("untitled:a");
   EXPECT_EQ(world.analysis("untitled:a"), first);
@@ -79,7 +79,7 @@ TEST(WorldDocuments, AnalysisIsBuiltOncePerVersion) {
 }
 
 TEST(WorldDocuments, PreludeUriAnswersFromThePrelude) {
-  World world = make_world();
+  World world = make_disk_world();
   world.did_open(std::string(kPreludeUri), "program shadow\n", 1);
   AnalysisPtr prelude = world.analysis(std::string(kPreludeUri));
   ASSERT_TRUE(prelude);
@@ -91,7 +91,7 @@ TEST(WorldDocuments, OverlayFollowsOpenFileDocuments) {
   TempDir dir;
   const fs::path file = dir.write("a.zem", "program on_disk\n");
   const std::string uri = path_to_uri(file);
-  World world = make_world();
+  World world = make_disk_world();
   world.did_open(uri, "program open\n", 1);
   const fs::path key = compiler::canonical_path(file);
   EXPECT_EQ(world.module_sources().overlay.at(key), "program open\n");
@@ -104,7 +104,7 @@ TEST(WorldDocuments, OverlayFollowsOpenFileDocuments) {
 TEST(WorldFiles, OpenDocumentWinsOverTheFileOnDisk) {
   TempDir dir;
   const fs::path file = dir.write("m.zem", "program on_disk\n");
-  World world = make_world();
+  World world = make_disk_world();
   EXPECT_EQ(world.analysis_for_path(file)->index->symbols[0].name, "on_disk");
   world.did_open(path_to_uri(file), "program unsaved\n", 1);
   EXPECT_EQ(world.analysis_for_path(file)->index->symbols[0].name, "unsaved");
@@ -113,7 +113,7 @@ TEST(WorldFiles, OpenDocumentWinsOverTheFileOnDisk) {
 TEST(WorldFiles, CachedUntilTheModifiedTimeChanges) {
   TempDir dir;
   const fs::path file = dir.write("m.zem", "program one\n");
-  World world = make_world();
+  World world = make_disk_world();
   AnalysisPtr first = world.analysis_for_path(file);
   EXPECT_EQ(world.analysis_for_path(dir.path() / "." / "m.zem"), first);
   dir.write("m.zem", "program two\n");
@@ -128,7 +128,7 @@ TEST(WorldFiles, CachedUntilTheModifiedTimeChanges) {
 TEST(WorldFiles, DeletedFileIsDroppedFromTheCache) {
   TempDir dir;
   const fs::path file = dir.write("m.zem", "program gone\n");
-  World world = make_world();
+  World world = make_disk_world();
   ASSERT_TRUE(world.analysis_for_path(file));
   EXPECT_EQ(world.cached_file_count(), 1u);
   fs::remove(file);
@@ -140,7 +140,7 @@ TEST(WorldFiles, OversizedNonUtf8AndNonRegularFilesAreNotRead) {
   TempDir dir;
   DiskLimits limits;
   limits.max_file_bytes = 64;
-  World world = make_world({}, limits);
+  World world = make_disk_world({}, limits);
   EXPECT_FALSE(world.analysis_for_path(dir.write("big.zem", "program big\n" + std::string(100, '#'))));
   EXPECT_FALSE(world.analysis_for_path(dir.write("bad.zem", "program \xFF\n")));
   const fs::path fifo = dir.path() / "pipe.zem";
@@ -191,7 +191,7 @@ TEST(WorkspaceScan, StopsAtTheEntryLimitWhateverTheEntriesAre) {
 TEST(WorkspaceScan, FileListIsKeptUntilFilesChange) {
   TempDir dir;
   dir.write("a.zem", "program a\n");
-  World world = make_world({dir.path()});
+  World world = make_disk_world({dir.path()});
   EXPECT_EQ(world.all_documents().size(), 1u);
   dir.write("b.zem", "program b\n");
   EXPECT_EQ(world.all_documents().size(), 1u);
@@ -203,7 +203,7 @@ TEST(WorkspaceScan, AllDocumentsListsOpenDocumentsFirstAndEachFileOnce) {
   TempDir dir;
   const fs::path a = dir.write("a.zem", "program a\n");
   dir.write("b.zem", "program b\n");
-  World world = make_world({dir.path()});
+  World world = make_disk_world({dir.path()});
   world.did_open(path_to_uri(a), "program a_open\n", 1);
   world.did_open("untitled:1", "program scratch\n", 1);
   Strings names;
@@ -215,7 +215,7 @@ TEST(WorldImports, UnsavedOpenModuleIsWhatAnImportSees) {
   TempDir dir;
   const fs::path lib = dir.write("lib.zem", "program saved\n");
   const fs::path main = dir.write("main.zem", "program main\nuse \"./lib.zem\" as lib\n");
-  World world = make_world();
+  World world = make_disk_world();
   world.did_open(path_to_uri(lib), "program unsaved\n", 1);
   world.did_open(path_to_uri(main), "program main\nuse \"./lib.zem\" as lib\n", 1);
   AnalysisPtr imported = world.resolve_import(*world.analysis(path_to_uri(main)), "./lib.zem");
@@ -228,7 +228,7 @@ TEST(WorldImports, TransitiveImportsHoldTheOwnKeyOnlyThroughACycle) {
   const fs::path a = dir.write("a.zem", "program a\nuse \"./b.zem\" as b\n");
   dir.write("b.zem", "program b\nuse \"./a.zem\" as a\n");
   const fs::path c = dir.write("c.zem", "program c\nuse \"./b.zem\" as b\n");
-  World world = make_world();
+  World world = make_disk_world();
   const std::string a_key = compiler::display_path(compiler::canonical_path(a));
   const std::string c_key = compiler::display_path(compiler::canonical_path(c));
   EXPECT_EQ(world.transitive_imports(world.analysis_for_path(a)).count(a_key), 1u);
@@ -241,7 +241,7 @@ TEST(WorldImports, DependentsAreTheOpenDocumentsImportingDirectlyOrNot) {
   const fs::path mid = dir.write("mid.zem", "program mid\nuse \"./base.zem\" as base\n");
   const fs::path top = dir.write("top.zem", "program top\nuse \"./mid.zem\" as mid\n");
   const fs::path other = dir.write("other.zem", "program other\n");
-  World world = make_world();
+  World world = make_disk_world();
   for (const fs::path& p : {base, top, other}) world.did_open(path_to_uri(p), *compiler::ModuleSources{}.read_text(p), 1);
   EXPECT_EQ(world.dependents(path_to_uri(base)), (Strings{path_to_uri(top)}));
   EXPECT_TRUE(world.dependents(path_to_uri(top)).empty());
@@ -259,7 +259,7 @@ TEST(WorldImports, DependentsOfManyAreThoseOfEachLeavingOutTheOnesAsked) {
   const fs::path loop_a = dir.write("loop_a.zem", "program loop_a\nuse \"./loop_b.zem\" as b\n");
   const fs::path loop_b = dir.write("loop_b.zem", "program loop_b\nuse \"./loop_a.zem\" as a\nuse \"./base.zem\" as base\n");
   const fs::path lone = dir.write("lone.zem", "program lone\n");
-  World world = make_world();
+  World world = make_disk_world();
   std::map<std::string, std::string> uri;
   for (const fs::path& p : {base, top, loop_a, loop_b, lone}) {
     uri[p.stem().string()] = path_to_uri(p);
@@ -299,7 +299,7 @@ TEST(WorldImports, OpenDocumentsInAMissingFolderResolveEachOtherHoweverSpelled) 
   const std::string a = path_to_uri(ghost / "app/a.zem");
   const std::string b = path_to_uri(ghost / "app/b.zem");
   const std::string c = path_to_uri(ghost / "app/sub/c.zem");
-  World world = make_world();
+  World world = make_disk_world();
   world.did_open(a, "program a\nuse \"../app/./sub/c.zem\" as c\nuse \"./b.zem\" as b\n", 1);
   world.did_open(b, "program b\n\ndef f(x):\n  return missing\n", 1);
   world.did_open(c, "program c\n", 1);
@@ -333,7 +333,7 @@ TEST(WorldDocuments, ClosingOneOfTwoUrisOfAFileKeepsTheOtherInTheOverlay) {
   const std::string plain = path_to_uri(file);
   const std::string dotted = path_to_uri(dir.path() / "./m.zem");
   ASSERT_NE(plain, dotted);
-  World world = make_world();
+  World world = make_disk_world();
   world.did_open(plain, "program plain\n", 1);
   world.did_open(dotted, "program dotted\n", 1);
   world.did_close(dotted);
@@ -347,7 +347,7 @@ TEST(WorldResolve, DefiningDocumentFollowsUnitsModulesAndCapabilities) {
   TempDir dir;
   dir.write("lib.zem", "program lib\nneeds net: tool\n\ndef fetch_all(x):\n  return x\n");
   const fs::path main = dir.write("main.zem", "program main\nuse \"./lib.zem\" as lib with net\nneeds net: tool\n");
-  World world = make_world();
+  World world = make_disk_world();
   const std::string uri = path_to_uri(main);
   world.did_open(uri, "program main\nuse \"./lib.zem\" as lib with net\nneeds net: tool\n\ntask go:\n  return 1\n", 1);
   AnalysisPtr doc = world.analysis(uri);

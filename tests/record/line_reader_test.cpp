@@ -17,9 +17,9 @@ namespace {
 
 using namespace test_support;
 
-constexpr std::string_view kStamps = R"({"ts":"t","run_id":"r","seq":1,)";
+constexpr std::string_view kLineStamps = R"({"ts":"t","run_id":"r","seq":1,)";
 
-std::string line(std::string_view entries) { return std::string(kStamps) + std::string(entries) + "}"; }
+std::string line(std::string_view entries) { return std::string(kLineStamps) + std::string(entries) + "}"; }
 
 std::string at_column(std::string message, size_t column) {
   return message + " at line 1 column " + std::to_string(column);

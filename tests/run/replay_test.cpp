@@ -53,7 +53,7 @@ class FixedService final : public zem::ZemService {
 };
 
 // Three judgments under a budget of one call: the run pauses at the budget after its first request.
-constexpr const char* kBudget = R"(program counted
+constexpr const char* kReplayBudget = R"(program counted
 in s: text
 out n
 
@@ -168,7 +168,7 @@ class Replays : public ::testing::Test {
 };
 
 TEST_F(Replays, TheRecordingGivesTheRunItsTaskIdInputsAndJournal) {
-  const fs::path path = record("counted.jsonl", kBudget, {{"s", runtime::Value::text("x")}});
+  const fs::path path = record("counted.jsonl", kReplayBudget, {{"s", runtime::Value::text("x")}});
   const std::string first_line = read_file(path).substr(0, read_file(path).find('\n'));
   auto run = replay(path);
   ASSERT_TRUE(run.ok()) << run.error();
@@ -208,7 +208,7 @@ TEST_F(Replays, ARunThatRanOutOfMemoryLeavesARecordingThatLoads) {
   record::RunOptions options;
   options.record = path.string();
   options.inputs = {{"s", runtime::Value::text("x")}};
-  auto started = start_task_run(compile_or_fail(kBudget), "main", options, {});
+  auto started = start_task_run(compile_or_fail(kReplayBudget), "main", options, {});
   ASSERT_TRUE(started.ok()) << started.error();
   RunHandle run = std::move(started).value();
   run.set_service_factory(
@@ -233,7 +233,7 @@ TEST_F(Replays, ARunThatRanOutOfMemoryLeavesARecordingThatLoads) {
 }
 
 TEST_F(Replays, SetUpRefusesAnotherTaskAndAProgramOfAnotherVersion) {
-  const fs::path path = record("counted.jsonl", kBudget, {{"s", runtime::Value::text("x")}});
+  const fs::path path = record("counted.jsonl", kReplayBudget, {{"s", runtime::Value::text("x")}});
   auto other_task = replay(path, "triage");
   ASSERT_FALSE(other_task.ok());
   EXPECT_EQ(other_task.error().code, RuntimeErrorCode::ReplayDiverged);
@@ -242,7 +242,7 @@ TEST_F(Replays, SetUpRefusesAnotherTaskAndAProgramOfAnotherVersion) {
   // A caller's own program is kept, when its version is the recorded one.
   record::RunOptions options;
   options.replay = path.string();
-  ir::Ir given = compile_or_fail(kBudget);
+  ir::Ir given = compile_or_fail(kReplayBudget);
   auto kept = RunHandle::create(given, "main", options, {}, false);
   ASSERT_TRUE(kept.ok()) << kept.error();
   EXPECT_TRUE(kept->state().ir() == given);
@@ -257,7 +257,7 @@ TEST_F(Replays, SetUpRefusesAnotherTaskAndAProgramOfAnotherVersion) {
   const size_t from = text.find("\"ir\":");
   text.erase(from, text.find("\"event\":") - from);
   write_file(path, text);
-  auto bare = RunHandle::create(compile_or_fail(kBudget), "main", options, {}, false);
+  auto bare = RunHandle::create(compile_or_fail(kReplayBudget), "main", options, {}, false);
   ASSERT_TRUE(bare.ok()) << bare.error();
   EXPECT_EQ(bare->state().profile().model, "zem-1.13.0");
   auto from_recording = replay(path);
@@ -269,7 +269,7 @@ TEST_F(Replays, SetUpRefusesAnotherTaskAndAProgramOfAnotherVersion) {
 // The recording names one endpoint, this machine's profiles another: a replay that goes live after a new resume
 // sends its requests, and the key, only to the one this machine resolves.
 TEST_F(Replays, AReplayThatGoesLiveUsesTheLocallyResolvedEndpoint) {
-  const fs::path path = record("counted.jsonl", kBudget, {{"s", runtime::Value::text("x")}});
+  const fs::path path = record("counted.jsonl", kReplayBudget, {{"s", runtime::Value::text("x")}});
   dravelin::testing::ZemServerOptions shared;
   shared.tls_dir = (dir_.path() / "tls").string();
   auto recorded_server = ZemServer::start(shared);
@@ -315,7 +315,7 @@ TEST_F(Replays, AReplayThatGoesLiveUsesTheLocallyResolvedEndpoint) {
 // cut without a gap, its pauses' offsets those of a recording of exactly these events, and that recording
 // replays to the same end.
 TEST_F(Replays, ACutReplayGoesOnFromTheCutAndItsEventsReplayAgain) {
-  const fs::path path = record("counted.jsonl", kBudget, {{"s", runtime::Value::text("x")}});
+  const fs::path path = record("counted.jsonl", kReplayBudget, {{"s", runtime::Value::text("x")}});
   const std::vector<std::string> lines = lines_of(read_file(path));
   enum class Cut { OtherResume, AbortAtPause, AbortBeforeStart };
   const struct Case {
@@ -392,7 +392,7 @@ TEST_F(Replays, ACutReplayGoesOnFromTheCutAndItsEventsReplayAgain) {
 // new resume stands in the journal all the same, so the next execution goes live past it instead of treating
 // it as part of the recording.
 TEST_F(Replays, AResumeThatReplacesTheLastRecordedEventGoesLiveEvenWhenTheSinkFailed) {
-  const fs::path path = record("counted.jsonl", kBudget, {{"s", runtime::Value::text("x")}});
+  const fs::path path = record("counted.jsonl", kReplayBudget, {{"s", runtime::Value::text("x")}});
   std::vector<std::string> lines = lines_of(read_file(path));
   lines.resize(first_line_with(lines, "\"event\":\"resume\"") + 1);
   std::string text;

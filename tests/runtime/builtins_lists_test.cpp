@@ -8,11 +8,12 @@
 #include <string_view>
 
 #include "builtins_test_support.h"
+#include "support/numbers.h"
 
 namespace dravelin::runtime::testing {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using test_numbers::kNaN;
 
 using ListBuiltins = BuiltinsTest;
 

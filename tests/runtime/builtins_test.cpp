@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "builtins_test_support.h"
+#include "support/numbers.h"
 
 namespace dravelin::runtime::testing {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using test_numbers::kNaN;
 
 TEST(BuiltinNames, ExactlyTheTwentyThreeNames) {
   const std::vector<std::string> names = {"len",   "max",  "min",  "sum",   "top",    "now",   "zip",    "join",

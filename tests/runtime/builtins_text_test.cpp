@@ -6,11 +6,12 @@
 #include <string>
 
 #include "builtins_test_support.h"
+#include "support/numbers.h"
 
 namespace dravelin::runtime::testing {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using test_numbers::kInf;
 
 using TextBuiltins = BuiltinsTest;
 

@@ -15,6 +15,7 @@
 #include "ir/ir_test_builders.h"
 #include "runtime/scripted_host.h"
 #include "syntax/parse.h"
+#include "support/values.h"
 
 namespace dravelin::runtime {
 namespace {
@@ -28,10 +29,10 @@ using syntax::Span;
 using testing::HostOp;
 using testing::ScriptedHost;
 
-Value num(double n) { return Value::number(n); }
-Value txt(std::string s) { return Value::text(std::move(s)); }
-Value lst(List items) { return Value::list(std::move(items)); }
-Value rec(Record fields) { return Value::record(std::move(fields)); }
+using test_values::num;
+using test_values::txt;
+using test_values::lst;
+using test_values::rec;
 
 RuntimeError host_error(std::string message, bool retryable = false) {
   return make_runtime_error(RuntimeErrorCode::AdapterError, std::move(message), retryable);

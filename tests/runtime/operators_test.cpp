@@ -12,6 +12,8 @@
 
 #include "ir/ir_test_builders.h"
 #include "runtime/scripted_host.h"
+#include "support/values.h"
+#include "support/numbers.h"
 
 namespace dravelin::runtime {
 namespace {
@@ -25,13 +27,13 @@ using syntax::UnaryOp;
 using testing::HostOp;
 using testing::ScriptedHost;
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
+using test_numbers::kNaN;
+using test_numbers::kInf;
 
-Value num(double n) { return Value::number(n); }
+using test_values::num;
 Value prob(double p) { return Value::prob(p); }
-Value txt(std::string s) { return Value::text(std::move(s)); }
-Value lst(List items) { return Value::list(std::move(items)); }
+using test_values::txt;
+using test_values::lst;
 Value yes() { return Value::boolean(true); }
 Value no() { return Value::boolean(false); }
 Value a_choice() { return Value::choice(Choice{"a", 1, {}, std::nullopt, {}}); }

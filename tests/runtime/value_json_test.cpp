@@ -12,28 +12,30 @@
 
 #include "json/reader.h"
 #include "json/writer.h"
+#include "support/numbers.h"
+#include "support/values.h"
 
 namespace dravelin::runtime {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using test_numbers::kNaN;
+using test_numbers::kInf;
 
-Value num(double n) { return Value::number(n); }
-Value txt(std::string s) { return Value::text(std::move(s)); }
-Value list(List items) { return Value::list(std::move(items)); }
-Value rec(Record entries) { return Value::record(std::move(entries)); }
+using test_values::num;
+using test_values::txt;
+using test_values::lst;
+using test_values::rec;
 
 std::string plain(const Value& v) { return json::to_compact(to_plain_json(v)); }
 std::string tagged(const Value& v) { return json::to_compact(to_tagged_json(v)); }
 
-json::Value parse_doc(std::string_view text) {
+json::Value parse_value_doc(std::string_view text) {
   auto parsed = json::parse(text);
   EXPECT_TRUE(parsed.ok()) << text;
   return parsed.ok() ? std::move(parsed).value() : json::Value();
 }
 
-Result<Value, std::string> read_tagged(std::string_view text) { return from_tagged_json(parse_doc(text)); }
+Result<Value, std::string> read_tagged(std::string_view text) { return from_tagged_json(parse_value_doc(text)); }
 
 Choice pick_yes() {
   Choice c;
@@ -65,7 +67,7 @@ Level rated(std::vector<std::string> names) {
 }
 
 Handle coder_handle() {
-  return Handle{"coder", "a1", {{"pid", json::Value(7)}, {"opts", parse_doc(R"({"b":[1.5,null],"a":"x"})")}}};
+  return Handle{"coder", "a1", {{"pid", json::Value(7)}, {"opts", parse_value_doc(R"({"b":[1.5,null],"a":"x"})")}}};
 }
 
 TEST(ValueJsonNumbers, TheValueNumberRule) {
@@ -98,7 +100,7 @@ TEST(ValueJsonPlain, WriterByKind) {
       {txt("a\"\\\x01"), R"("a\"\\\u0001")"},
       {Value::boolean(false), "false"},
       {Value::prob(0.25), "0.25"},
-      {list({}), "[]"},
+      {lst({}), "[]"},
       {rec({}), "{}"},
       {rec({{"_x", num(1)}, {"Z", num(2)}, {"$zem", txt("prob")}, {"value", num(1)}}),
        R"({"$zem":"prob","Z":2,"_x":1,"value":1})"},
@@ -126,7 +128,7 @@ TEST(ValueJsonPlain, ReaderMakesOrdinaryValues) {
       {"-3", num(-3)},
       {"2.5e0", num(2.5)},
       {R"("s")", txt("s")},
-      {"[1,[null]]", list({num(1), list({Value::none()})})},
+      {"[1,[null]]", lst({num(1), lst({Value::none()})})},
       // A marker means nothing to the plain reader.
       {R"({"$zem":"prob","value":0.5})", rec({{"$zem", txt("prob")}, {"value", num(0.5)}})},
       // A repeated key keeps its last value.
@@ -134,7 +136,7 @@ TEST(ValueJsonPlain, ReaderMakesOrdinaryValues) {
       {"9007199254740993", num(9007199254740992.0)},
       {"18446744073709551615", num(18446744073709551615.0)},
   };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(from_plain_json(parse_doc(text)), expected) << text;
+  for (const auto& [text, expected] : cases) EXPECT_EQ(from_plain_json(parse_value_doc(text)), expected) << text;
 
   // A prob written plainly comes back as a number.
   EXPECT_EQ(from_plain_json(to_plain_json(Value::prob(0.25))), num(0.25));
@@ -159,7 +161,7 @@ TEST(ValueJsonTagged, WriterByKind) {
        R"({"$zem":"handle","capability":"coder","id":"a1","pid":7})"},
       {Value::pause_result(PauseResult{"yes", std::nullopt}), R"({"$zem":"pause_result","answer":"yes","text":null})"},
       {Value::pause_result(PauseResult{"no", "why"}), R"({"$zem":"pause_result","answer":"no","text":"why"})"},
-      {list({Value::prob(1), rec({{"q", Value::prob(0)}})}),
+      {lst({Value::prob(1), rec({{"q", Value::prob(0)}})}),
        R"([{"$zem":"prob","value":1},{"q":{"$zem":"prob","value":0}}])"},
   };
   for (const auto& [value, text] : cases) EXPECT_EQ(tagged(value), text) << value;
@@ -169,7 +171,7 @@ TEST(ValueJsonTagged, WriterByKind) {
 TEST(ValueJsonTagged, RoundTrips) {
   Choice with_none_item = pick_yes();
   with_none_item.index = 4294967295u;
-  with_none_item.item = list({Value::none(), Value::choice(pick_among_first())});
+  with_none_item.item = lst({Value::none(), Value::choice(pick_among_first())});
   const std::vector<Value> values = {
       Value::none(),
       txt(""),
@@ -181,7 +183,7 @@ TEST(ValueJsonTagged, RoundTrips) {
       num(1e300),
       num(-1e-300),
       Value::boolean(true),
-      list({}),
+      lst({}),
       rec({}),
       Value::prob(0.25),
       Value::prob(-3),
@@ -197,8 +199,8 @@ TEST(ValueJsonTagged, RoundTrips) {
       Value::pause_result(PauseResult{"no", "later"}),
       // A record whose `$zem` is not a text stays a record.
       rec({{"$zem", num(1)}, {"value", num(0.5)}}),
-      rec({{"$zem", list({txt("prob")})}}),
-      rec({{"nested", list({Value::level(rated({"a"})), rec({{"p", Value::prob(0.5)}})})}}),
+      rec({{"$zem", lst({txt("prob")})}}),
+      rec({{"nested", lst({Value::level(rated({"a"})), rec({{"p", Value::prob(0.5)}})})}}),
   };
   for (const Value& value : values) {
     const std::string text = tagged(value);
@@ -215,9 +217,9 @@ TEST(ValueJsonTagged, LossyCorners) {
   ASSERT_TRUE(zero.ok());
   EXPECT_FALSE(std::signbit(zero->as_number()));
   // Numbers that are not finite are written null and come back as none.
-  auto nan = read_tagged(tagged(list({num(kNaN), num(-kInf)})));
+  auto nan = read_tagged(tagged(lst({num(kNaN), num(-kInf)})));
   ASSERT_TRUE(nan.ok());
-  EXPECT_EQ(*nan, list({Value::none(), Value::none()}));
+  EXPECT_EQ(*nan, lst({Value::none(), Value::none()}));
   // A record holding a text `$zem` is written like a marked object and reads back as that kind.
   auto prob = read_tagged(tagged(rec({{"$zem", txt("prob")}, {"value", num(0.5)}})));
   ASSERT_TRUE(prob.ok());
@@ -320,12 +322,12 @@ TEST(ValueJsonTagged, ReaderMessages) {
 }
 
 TEST(ValueJsonHandle, SpawnReplies) {
-  auto reply = handle_from_json_map(parse_doc(R"({"capability":"coder","id":"a1","pid":7})"));
+  auto reply = handle_from_json_map(parse_value_doc(R"({"capability":"coder","id":"a1","pid":7})"));
   ASSERT_TRUE(reply.ok()) << reply.error();
   EXPECT_EQ(*reply, (Handle{"coder", "a1", {{"pid", json::Value(7)}}}));
 
   // A marker key is an ordinary field here.
-  auto marked = handle_from_json_map(parse_doc(R"({"$zem":"handle","id":"b","capability":"c","m":{"z":1,"a":2}})"));
+  auto marked = handle_from_json_map(parse_value_doc(R"({"$zem":"handle","id":"b","capability":"c","m":{"z":1,"a":2}})"));
   ASSERT_TRUE(marked.ok()) << marked.error();
   EXPECT_EQ(marked->fields.size(), 2u);
   EXPECT_EQ(marked->fields.at("$zem"), json::Value("handle"));
@@ -344,7 +346,7 @@ TEST(ValueJsonHandle, SpawnReplies) {
       {R"(null)", "invalid type: null, expected struct Handle"},
   };
   for (const auto& [text, message] : failures) {
-    auto read = handle_from_json_map(parse_doc(text));
+    auto read = handle_from_json_map(parse_value_doc(text));
     ASSERT_FALSE(read.ok()) << text;
     EXPECT_EQ(read.error(), message) << text;
   }
@@ -376,7 +378,7 @@ TEST(ValueJsonDocuments, ValuesInsideLargerDocuments) {
 
   auto whole = parse_tagged_value(R"( [{"$zem":"pause_result","answer":"y"}] )");
   ASSERT_TRUE(whole.ok());
-  EXPECT_EQ(*whole, list({Value::pause_result(PauseResult{"y", std::nullopt})}));
+  EXPECT_EQ(*whole, lst({Value::pause_result(PauseResult{"y", std::nullopt})}));
   EXPECT_EQ(parse_tagged_value(R"({"$zem":"prob"} x)").error().text(),
             "a `prob` value needs a numeric `value` at line 1 column 15");
   EXPECT_EQ(parse_tagged_value("[1] x").error().text(), "trailing characters at line 1 column 5");

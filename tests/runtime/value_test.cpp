@@ -10,16 +10,19 @@
 #include <utility>
 #include <vector>
 
+#include "support/numbers.h"
+#include "support/values.h"
+
 namespace dravelin::runtime {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using test_numbers::kNaN;
+using test_numbers::kInf;
 
-Value num(double n) { return Value::number(n); }
-Value txt(std::string s) { return Value::text(std::move(s)); }
-Value list(List items) { return Value::list(std::move(items)); }
-Value rec(Record entries) { return Value::record(std::move(entries)); }
+using test_values::num;
+using test_values::txt;
+using test_values::lst;
+using test_values::rec;
 
 Choice yes_no_choice() {
   Choice c;
@@ -46,7 +49,7 @@ TEST(RuntimeValueKinds, TypeWordsInDeclaredOrder) {
       {txt("a"), "text"},
       {num(1), "number"},
       {Value::boolean(true), "bool"},
-      {list({}), "list"},
+      {lst({}), "list"},
       {rec({}), "record"},
       {Value::prob(0.5), "prob"},
       {Value::choice(yes_no_choice()), "choice"},
@@ -80,10 +83,10 @@ TEST(RuntimeValueText, FormOfEveryKind) {
       {Value::prob(0.75), "0.75"},
       {Value::boolean(true), "true"},
       {Value::boolean(false), "false"},
-      {list({txt("a"), txt("b")}), R"(["a","b"])"},
-      {list({num(3), num(0.5)}), "[3,0.5]"},
+      {lst({txt("a"), txt("b")}), R"(["a","b"])"},
+      {lst({num(3), num(0.5)}), "[3,0.5]"},
       // Inside JSON the value number rule applies: exponent forms and null.
-      {list({num(1e16), num(kNaN), Value::prob(0.25), Value::none()}), "[1e16,null,0.25,null]"},
+      {lst({num(1e16), num(kNaN), Value::prob(0.25), Value::none()}), "[1e16,null,0.25,null]"},
       {rec({{"b", num(1)}, {"a", num(2.5)}}), R"({"a":2.5,"b":1})"},
       {rec({{"b", rec({{"z", Value::boolean(true)}, {"y", txt("\n")}})}}), R"({"b":{"y":"\n","z":true}})"},
       {Value::choice(yes_no_choice()), "yes"},
@@ -93,7 +96,7 @@ TEST(RuntimeValueText, FormOfEveryKind) {
       {Value::handle(handle), R"({"capability":"coder","id":"a1","pid":7})"},
       {Value::pause_result(PauseResult{"yes", std::nullopt}), R"({"answer":"yes","text":null})"},
       {Value::pause_result(PauseResult{"no", "later"}), R"({"answer":"no","text":"later"})"},
-      {list({Value::choice(yes_no_choice())}),
+      {lst({Value::choice(yes_no_choice())}),
        R"([{"confidence":0.9,"label":"yes","probabilities":{"no":0.1,"yes":0.9}}])"},
   };
   for (const auto& [value, text] : cases) EXPECT_EQ(value.to_text(), text) << value;
@@ -130,11 +133,11 @@ TEST(RuntimeValueText, NumberForms) {
 TEST(RuntimeValueEquality, LooseAndStructural) {
   Choice with_item = yes_no_choice();
   with_item.index = 1;
-  with_item.item = list({num(1)});
+  with_item.item = lst({num(1)});
   Choice other_item = with_item;
-  other_item.item = list({num(2)});
+  other_item.item = lst({num(2)});
   Choice item_as_prob = with_item;
-  item_as_prob.item = list({Value::prob(1)});
+  item_as_prob.item = lst({Value::prob(1)});
 
   struct Case {
     Value a;
@@ -146,13 +149,13 @@ TEST(RuntimeValueEquality, LooseAndStructural) {
       {num(0.5), Value::prob(0.5), true, false},
       {num(0.0), num(-0.0), true, true},
       {num(kNaN), num(kNaN), false, false},
-      {list({num(kNaN)}), list({num(kNaN)}), false, false},
-      {list({num(1), Value::prob(2)}), list({Value::prob(1), num(2)}), true, false},
-      {list({num(1)}), list({num(1), num(2)}), false, false},
+      {lst({num(kNaN)}), lst({num(kNaN)}), false, false},
+      {lst({num(1), Value::prob(2)}), lst({Value::prob(1), num(2)}), true, false},
+      {lst({num(1)}), lst({num(1), num(2)}), false, false},
       {rec({{"a", num(1)}, {"b", num(2)}}), rec({{"b", num(2)}, {"a", num(1)}}), true, true},
       {rec({{"a", num(1)}}), rec({{"a", num(1)}, {"b", num(2)}}), false, false},
       {rec({{"a", num(1)}}), rec({{"b", num(1)}}), false, false},
-      {rec({{"a", list({Value::prob(1)})}}), rec({{"a", list({num(1)})}}), true, false},
+      {rec({{"a", lst({Value::prob(1)})}}), rec({{"a", lst({num(1)})}}), true, false},
       {num(3), txt("3"), false, false},
       {Value::choice(yes_no_choice()), txt("yes"), false, false},
       {Value::none(), Value::none(), true, true},
@@ -191,10 +194,10 @@ TEST(RuntimeValueErrors, ExpectedTypeError) {
 
 TEST(RuntimeValueCopy, CopiesAreDeepAndIndependent) {
   Choice chosen = yes_no_choice();
-  chosen.item = rec({{"k", list({txt("x")})}});
+  chosen.item = rec({{"k", lst({txt("x")})}});
   Value original = rec({{"pick", Value::choice(chosen)},
                         {"agent", Value::handle(Handle{"coder", "a1", {{"meta", json::Value(json::Object{{"n", 1}})}}})},
-                        {"items", list({num(1), list({num(2)})})}});
+                        {"items", lst({num(1), lst({num(2)})})}});
   Value copy = original;
   ASSERT_EQ(copy, original);
 
@@ -293,7 +296,7 @@ TEST(RuntimeValueCopy, DroppingKeepsSharedSubtrees) {
 
 // Assigning a value from inside its own tree must not read freed memory.
 TEST(RuntimeValueCopy, AssignFromOwnSubtree) {
-  Value v = list({list({txt("inner"), num(1)}), num(2)});
+  Value v = lst({lst({txt("inner"), num(1)}), num(2)});
   v = std::move(v.as_list()[0]);
   EXPECT_EQ(v.to_text(), R"(["inner",1])");
 
@@ -302,7 +305,7 @@ TEST(RuntimeValueCopy, AssignFromOwnSubtree) {
   EXPECT_EQ(r.to_text(), R"({"b":"deep"})");
 
   Choice c = yes_no_choice();
-  c.item = list({txt("item")});
+  c.item = lst({txt("item")});
   Value w = Value::choice(std::move(c));
   w = *w.as_choice().item;
   EXPECT_EQ(w.to_text(), R"(["item"])");
@@ -359,7 +362,7 @@ TEST(RuntimeValueDebug, NamesVariantsAndFields) {
   Choice c = yes_no_choice();
   c.index = 2;
   c.item = txt("x");
-  EXPECT_EQ(debug_string(list({Value::none(), txt("a\"b"), num(1), Value::prob(kNaN), Value::boolean(false)})),
+  EXPECT_EQ(debug_string(lst({Value::none(), txt("a\"b"), num(1), Value::prob(kNaN), Value::boolean(false)})),
             R"(List([None, Text("a\"b"), Number(1.0), Prob(NaN), Bool(false)]))");
   EXPECT_EQ(debug_string(Value::choice(c)),
             R"(Choice(Choice { label: "yes", confidence: 0.9, probabilities: {"no": 0.1, "yes": 0.9}, )"

@@ -113,8 +113,6 @@ TEST_P(ExprFailure, Reports) {
   expect_failure(parse_failure(c.src), c);
 }
 
-constexpr DiagnosticCode kSyntax = DiagnosticCode::Syntax;
-
 INSTANTIATE_TEST_SUITE_P(
     Comparisons, ExprFailure,
     testing::Values(

@@ -19,12 +19,12 @@ using namespace test_support;
 // Compact renderings of questions:
 //   (feels x "ok")  each (pick a.b[0] (yes "Y") (other!) {focus "f"})  (rate x (low "...") ("..."))
 //   (among xs "q" by=title none)
-std::string render(const Expr& e) { return render_expr(e); }
+std::string render_judge(const Expr& e) { return render_expr(e); }
 
-std::string render(const ast::Detail& d) {
+std::string render_judge(const ast::Detail& d) {
   std::string out;
   auto add = [&](const char* key, const std::optional<Expr>& value) {
-    if (value) out += std::string(out.empty() ? "" : ", ") + key + " " + render(*value);
+    if (value) out += std::string(out.empty() ? "" : ", ") + key + " " + render_judge(*value);
   };
   add("focus", d.focus);
   add("note", d.note);
@@ -38,17 +38,17 @@ std::string render(const ast::Detail& d) {
   return "{" + out + "}";
 }
 
-std::string render(const ast::Judge& j) {
+std::string render_judge(const ast::Judge& j) {
   struct Verb {
     std::string operator()(const ast::JudgeVerb::Feels& v) const {
-      return "feels " + subject + " " + render(v.condition);
+      return "feels " + subject + " " + render_judge(v.condition);
     }
     std::string operator()(const ast::JudgeVerb::Pick& v) const {
       std::string out = "pick " + subject;
       for (const auto& label : v.labels) {
         out += " (" + label.name + (label.escape ? "!" : "");
-        if (label.description) out += " " + render(*label.description);
-        if (label.detail) out += " " + render(*label.detail);
+        if (label.description) out += " " + render_judge(*label.description);
+        if (label.detail) out += " " + render_judge(*label.detail);
         out += ")";
       }
       return out;
@@ -56,12 +56,12 @@ std::string render(const ast::Judge& j) {
     std::string operator()(const ast::JudgeVerb::Rate& v) const {
       std::string out = "rate " + subject;
       for (const auto& level : v.levels) {
-        out += " (" + (level.name ? level.name->name + " " : "") + render(level.situation) + ")";
+        out += " (" + (level.name ? level.name->name + " " : "") + render_judge(level.situation) + ")";
       }
       return out;
     }
     std::string operator()(const ast::JudgeVerb::PickAmong& v) const {
-      std::string out = "among " + subject + " " + render(v.question);
+      std::string out = "among " + subject + " " + render_judge(v.question);
       if (v.by) out += " by=" + v.by->name;
       if (v.allow_none) out += " none";
       return out;
@@ -69,7 +69,7 @@ std::string render(const ast::Judge& j) {
     std::string subject;
   };
   std::string out = "(" + std::visit(Verb{render_subject(j.subject)}, j.verb.node);
-  if (j.detail) out += " " + render(*j.detail);
+  if (j.detail) out += " " + render_judge(*j.detail);
   out += ")";
   return j.each ? "each " + out : out;
 }
@@ -103,7 +103,7 @@ TEST_P(JudgeTree, Parses) {
   Parser& p = lexed.parser;
   auto r = parse_judgment_expr(p);
   ASSERT_TRUE(r.ok()) << c.src << "\n  " << r.error().message;
-  EXPECT_EQ(render(*r), c.tree) << c.src;
+  EXPECT_EQ(render_judge(*r), c.tree) << c.src;
   // A question leaves its line end to the caller unless it ended with a block of its own, whose Dedent it took.
   const Token& next = p.current();
   EXPECT_TRUE(next.is_newline() || p.tokens()[p.pos - 1].is_dedent())
@@ -206,14 +206,12 @@ TEST_P(JudgeFailure, Reports) {
   LexedParser lexed(c.src);
   Parser& p = lexed.parser;
   auto r = parse_judgment_expr(p);
-  ASSERT_FALSE(r.ok()) << c.src << "\n  parsed as " << render(*r);
+  ASSERT_FALSE(r.ok()) << c.src << "\n  parsed as " << render_judge(*r);
   EXPECT_EQ(r.error().code, c.code) << c.src << "\n  " << r.error().message;
   EXPECT_EQ(r.error().message, c.message) << c.src;
   EXPECT_EQ(span_str(r.error().span), c.span) << c.src;
   EXPECT_EQ(r.error().severity, Severity::Error);
 }
-
-constexpr DiagnosticCode kSyntax = DiagnosticCode::Syntax;
 
 INSTANTIATE_TEST_SUITE_P(
     SubjectAndVerb, JudgeFailure,
@@ -473,7 +471,7 @@ TEST_F(JudgeParse, SubjectKeepsItsPathAndSpans) {
   ASSERT_EQ(j.subject.path.size(), 3u);
   EXPECT_EQ(span_str(std::get<ast::SubjectStep::Field>(j.subject.path[0].node).span), "1:4-1:9");
   const Expr& index = std::get<ast::SubjectStep::Index>(j.subject.path[1].node).expr;
-  EXPECT_EQ(render(index), "(+ i 1)");
+  EXPECT_EQ(render_judge(index), "(+ i 1)");
   EXPECT_EQ(span_str(ast::span(index)), "1:10-1:15");
   EXPECT_EQ(std::get<ast::SubjectStep::Field>(j.subject.path[2].node).name, "text");
 }
@@ -490,7 +488,7 @@ TEST_F(JudgeParse, QuestionAfterAParsedSubjectStartsWhereTheCallerSays) {
   auto j = parse_judgment(p, false, std::move(subject).value(), start);
   ASSERT_TRUE(j.ok()) << j.error().message;
   EXPECT_EQ(span_str(j->span), "1:9-1:32");
-  EXPECT_EQ(render(*j), "(feels doc.body \"polite\")");
+  EXPECT_EQ(render_judge(*j), "(feels doc.body \"polite\")");
   EXPECT_TRUE(p.current().is_newline());
 }
 

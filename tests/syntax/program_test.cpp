@@ -42,12 +42,12 @@ std::string literal_text(const ast::TextLit& t) {
   return out;
 }
 
-struct Case {
+struct ProgramCase {
   const char* src;
   const char* expected;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { print_source(c.src, os); }
+void PrintTo(const ProgramCase& c, std::ostream* os) { print_source(c.src, os); }
 
 // ---------------------------------------------------------------------------------------------------------------
 // The header.
@@ -147,77 +147,77 @@ TEST(ProgramHeader, AHeaderAloneIsAProgram) {
   EXPECT_EQ(span_str(prog.span), "1:0-1:9");
 }
 
-class ProgramRejected : public testing::TestWithParam<Case> {};
+class ProgramRejected : public testing::TestWithParam<ProgramCase> {};
 
 TEST_P(ProgramRejected, WithOneDiagnostic) { EXPECT_EQ(failure(GetParam().src), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(
     ProgramHeaderLines, ProgramRejected,
-    testing::Values(Case{"", "syntax 1:0-1:0 expected `program`, found the end of the file"},
-                    Case{"# only a comment\n", "syntax 2:0-2:0 expected `program`, found the end of the file"},
-                    Case{"task main:\n  return\n", "syntax 1:0-1:4 expected `program`, found the reserved word `task`"},
-                    Case{"  program p\n", "syntax 1:0-1:2 expected `program`, found an indented block"},
-                    Case{"program in\n", "syntax 1:8-1:10 expected the program name, found the reserved word `in`"},
-                    Case{"program \"p\"\n", "syntax 1:8-1:11 expected the program name, found a text literal"},
-                    Case{"program p q\n", "syntax 1:10-1:11 expected the end of the line, found `q`"},
-                    Case{"program p:\n", "syntax 1:9-1:10 expected the end of the line, found `:`"}),
+    testing::Values(ProgramCase{"", "syntax 1:0-1:0 expected `program`, found the end of the file"},
+                    ProgramCase{"# only a comment\n", "syntax 2:0-2:0 expected `program`, found the end of the file"},
+                    ProgramCase{"task main:\n  return\n", "syntax 1:0-1:4 expected `program`, found the reserved word `task`"},
+                    ProgramCase{"  program p\n", "syntax 1:0-1:2 expected `program`, found an indented block"},
+                    ProgramCase{"program in\n", "syntax 1:8-1:10 expected the program name, found the reserved word `in`"},
+                    ProgramCase{"program \"p\"\n", "syntax 1:8-1:11 expected the program name, found a text literal"},
+                    ProgramCase{"program p q\n", "syntax 1:10-1:11 expected the end of the line, found `q`"},
+                    ProgramCase{"program p:\n", "syntax 1:9-1:10 expected the end of the line, found `:`"}),
     NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     ProgramUseLines, ProgramRejected,
     testing::Values(
-        Case{"program p\nuse tools as t\n", "syntax 2:4-2:9 expected the module path, found `tools`"},
-        Case{"program p\nuse \"a\" t\n", "syntax 2:8-2:9 expected `as`, found `t`"},
-        Case{"program p\nuse \"a\" as in\n", "syntax 2:11-2:13 expected a module alias, found the reserved word `in`"},
-        Case{"program p\nuse \"a\" as t with\n",
+        ProgramCase{"program p\nuse tools as t\n", "syntax 2:4-2:9 expected the module path, found `tools`"},
+        ProgramCase{"program p\nuse \"a\" t\n", "syntax 2:8-2:9 expected `as`, found `t`"},
+        ProgramCase{"program p\nuse \"a\" as in\n", "syntax 2:11-2:13 expected a module alias, found the reserved word `in`"},
+        ProgramCase{"program p\nuse \"a\" as t with\n",
              "syntax 2:17-3:0 expected a capability name, found the end of the line"},
-        Case{"program p\nuse \"a\" as t with a,\n",
+        ProgramCase{"program p\nuse \"a\" as t with a,\n",
              "syntax 2:20-3:0 expected a capability name, found the end of the line"},
-        Case{"program p\nuse \"a\" as t with a:\n",
+        ProgramCase{"program p\nuse \"a\" as t with a:\n",
              "syntax 2:20-3:0 expected the importer's capability name, found the end of the line"},
-        Case{"program p\nuse \"a\" as t with a: tool\n", "parsed"},
-        Case{"program p\nuse \"a\" as t with a b\n", "syntax 2:20-2:21 expected the end of the line, found `b`"},
-        Case{"program p\nuse \"a\" as t using x\n", "syntax 2:13-2:18 expected the end of the line, found `using`"},
+        ProgramCase{"program p\nuse \"a\" as t with a: tool\n", "parsed"},
+        ProgramCase{"program p\nuse \"a\" as t with a b\n", "syntax 2:20-2:21 expected the end of the line, found `b`"},
+        ProgramCase{"program p\nuse \"a\" as t using x\n", "syntax 2:13-2:18 expected the end of the line, found `using`"},
         // The path is checked like every text: its interpolations must parse.
-        Case{"program p\nuse \"{a b}\" as t\n", "syntax 2:8-2:9 expected the end of the interpolation, found `b`"}),
+        ProgramCase{"program p\nuse \"{a b}\" as t\n", "syntax 2:8-2:9 expected the end of the interpolation, found `b`"}),
     NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     ProgramDeclarationLines, ProgramRejected,
     testing::Values(
-        Case{"program p\nin x text\n", "syntax 2:5-2:9 expected `:`, found `text`"},
-        Case{"program p\nin 3: text\n", "syntax 2:3-2:4 expected an input name, found the number `3`"},
-        Case{"program p\nin x: string\n",
+        ProgramCase{"program p\nin x text\n", "syntax 2:5-2:9 expected `:`, found `text`"},
+        ProgramCase{"program p\nin 3: text\n", "syntax 2:3-2:4 expected an input name, found the number `3`"},
+        ProgramCase{"program p\nin x: string\n",
              "syntax 2:6-2:12 expected a shape (`text`, `number`, `bool`, `list`, `record` or `{ fields }`), found "
              "`string`"},
-        Case{"program p\nin x: text, y: text\n", "syntax 2:10-2:11 expected the end of the line, found `,`"},
-        Case{"program p\nout\n", "syntax 2:3-3:0 expected an output name, found the end of the line"},
-        Case{"program p\nout a: text\n", "syntax 2:5-2:6 expected the end of the line, found `:`"},
-        Case{"program p\nneeds x agent\n", "syntax 2:8-2:13 expected `:`, found `agent`"},
-        Case{"program p\nneeds in: agent\n", "syntax 2:6-2:8 expected a capability name, found the reserved word `in`"},
-        Case{"program p\nneeds x: robot\n",
+        ProgramCase{"program p\nin x: text, y: text\n", "syntax 2:10-2:11 expected the end of the line, found `,`"},
+        ProgramCase{"program p\nout\n", "syntax 2:3-3:0 expected an output name, found the end of the line"},
+        ProgramCase{"program p\nout a: text\n", "syntax 2:5-2:6 expected the end of the line, found `:`"},
+        ProgramCase{"program p\nneeds x agent\n", "syntax 2:8-2:13 expected `:`, found `agent`"},
+        ProgramCase{"program p\nneeds in: agent\n", "syntax 2:6-2:8 expected a capability name, found the reserved word `in`"},
+        ProgramCase{"program p\nneeds x: robot\n",
              "syntax 2:9-2:14 expected a capability kind (`agent`, `person`, `llm` or `tool`), found `robot`"},
         // The kind is read by its text, so a misspelt one is the lexer's finding alone.
-        Case{"program p\nneeds x: Agent\n",
+        ProgramCase{"program p\nneeds x: Agent\n",
              "uppercase_identifier 2:9-2:14 `Agent` contains an uppercase letter; identifiers are lowercase"},
-        Case{"program p\nneeds x: agent:\n  ask() -> text\n",
+        ProgramCase{"program p\nneeds x: agent:\n  ask() -> text\n",
              "syntax 2:14-2:15 expected the end of the line (only a `tool` declares a signature block, spec "
              "section 9.4), found `:`"},
-        Case{"program p\nneeds x: tool: f\n", "syntax 2:15-2:16 expected the end of the line, found `f`"},
-        Case{"program p\nneeds x: tool:\nout y\n",
+        ProgramCase{"program p\nneeds x: tool: f\n", "syntax 2:15-2:16 expected the end of the line, found `f`"},
+        ProgramCase{"program p\nneeds x: tool:\nout y\n",
              "syntax 3:0-3:3 expected an indented block of verb signatures after `tool:`, found the reserved word "
              "`out`"},
-        Case{"program p\nneeds x: tool:\n  3() -> text\n", "syntax 3:2-3:3 expected a verb name, found the number `3`"},
-        Case{"program p\nneeds x: tool:\n  f -> text\n", "syntax 3:4-3:6 expected `(`, found `->`"},
-        Case{"program p\nneeds x: tool:\n  f(a,) -> text\n", "syntax 3:6-3:7 expected a parameter name, found `)`"},
-        Case{"program p\nneeds x: tool:\n  f(a b) -> text\n", "syntax 3:6-3:7 expected `)`, found `b`"},
-        Case{"program p\nneeds x: tool:\n  f() text\n", "syntax 3:6-3:10 expected `->`, found `text`"},
-        Case{"program p\nneeds x: tool:\n  f() -> string\n",
+        ProgramCase{"program p\nneeds x: tool:\n  3() -> text\n", "syntax 3:2-3:3 expected a verb name, found the number `3`"},
+        ProgramCase{"program p\nneeds x: tool:\n  f -> text\n", "syntax 3:4-3:6 expected `(`, found `->`"},
+        ProgramCase{"program p\nneeds x: tool:\n  f(a,) -> text\n", "syntax 3:6-3:7 expected a parameter name, found `)`"},
+        ProgramCase{"program p\nneeds x: tool:\n  f(a b) -> text\n", "syntax 3:6-3:7 expected `)`, found `b`"},
+        ProgramCase{"program p\nneeds x: tool:\n  f() text\n", "syntax 3:6-3:10 expected `->`, found `text`"},
+        ProgramCase{"program p\nneeds x: tool:\n  f() -> string\n",
              "syntax 3:9-3:15 expected a return type (`text`, `number`, `bool`, `list`, `record`, `handle` or "
              "`none`), found `string`"},
-        Case{"program p\nneeds x: tool:\n  f() -> text extra\n",
+        ProgramCase{"program p\nneeds x: tool:\n  f() -> text extra\n",
              "syntax 3:14-3:19 expected the end of the line, found `extra`"},
-        Case{"program p\nneeds x: tool:\n  f() -> text\n    g() -> text\n",
+        ProgramCase{"program p\nneeds x: tool:\n  f() -> text\n    g() -> text\n",
              "syntax 4:0-4:4 expected a verb name, found an indented block"}),
     NameBySource());
 
@@ -225,16 +225,16 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     ProgramOrder, ProgramRejected,
     testing::Values(
-        Case{"program p\nin x: text\nuse \"a\" as b\n",
+        ProgramCase{"program p\nin x: text\nuse \"a\" as b\n",
              "syntax 3:0-3:3 expected a unit (`use` declarations come before `in`, `out`, `needs` and every unit, "
              "spec section 3), found the reserved word `use`"},
-        Case{"program p\nmachine m():\n  state s done\nin x: text\n",
+        ProgramCase{"program p\nmachine m():\n  state s done\nin x: text\n",
              "syntax 4:0-4:2 expected a unit (`in`, `out` and `needs` declarations come before every unit, spec "
              "section 3), found the reserved word `in`"},
-        Case{"program p\nmachine m():\n  state s done\nuse \"a\" as b\n",
+        ProgramCase{"program p\nmachine m():\n  state s done\nuse \"a\" as b\n",
              "syntax 4:0-4:3 expected a unit (`use` declarations come before `in`, `out`, `needs` and every unit, "
              "spec section 3), found the reserved word `use`"},
-        Case{"program p\nmachine m():\n  state s done\nprogram q\n",
+        ProgramCase{"program p\nmachine m():\n  state s done\nprogram q\n",
              "syntax 4:0-4:7 expected `judgment`, `task`, `def` or `machine`, found the reserved word `program`"}),
     NameBySource());
 
@@ -405,14 +405,14 @@ TEST(ProgramEntry, ASliceComputesItsOwnLogFlag) {
 // ---------------------------------------------------------------------------------------------------------------
 // Deep nesting, in each place where the grammar recurses, ends in one diagnostic.
 
-std::string repeat(std::string_view text, int n) {
+std::string repeated(std::string_view text, int n) {
   std::string out;
   for (int i = 0; i < n; ++i) out += text;
   return out;
 }
 
 // `levels` nested `if` statements, each one indented a space deeper than the last.
-std::string nested_ifs(int levels) {
+std::string nested_if_program(int levels) {
   std::string src = "program p\ntask t:\n";
   for (int i = 1; i <= levels; ++i) src += std::string(i, ' ') + "if x:\n";
   return src + std::string(levels + 1, ' ') + "return\n";
@@ -425,26 +425,26 @@ std::string nested_actions(int levels) {
 }
 
 std::string nested_parens(int levels) {
-  return "program p\ntask t:\n  x = " + repeat("(", levels) + "1" + repeat(")", levels) + "\n";
+  return "program p\ntask t:\n  x = " + repeated("(", levels) + "1" + repeated(")", levels) + "\n";
 }
 std::string nested_shapes(int levels) {
-  return "program p\nin x: " + repeat("{a: ", levels) + "text" + repeat("}", levels) + "\n";
+  return "program p\nin x: " + repeated("{a: ", levels) + "text" + repeated("}", levels) + "\n";
 }
 std::string nested_defaults(int levels) {
-  return "program p\ndef f(a = " + repeat("[", levels) + repeat("]", levels) + "):\n  return a\n";
+  return "program p\ndef f(a = " + repeated("[", levels) + repeated("]", levels) + "):\n  return a\n";
 }
 std::string nested_guards(int levels) {
-  return "program p\nmachine m():\n  state s:\n    on go \"d\" -> s when " + repeat("not ", levels) + "x\n";
+  return "program p\nmachine m():\n  state s:\n    on go \"d\" -> s when " + repeated("not ", levels) + "x\n";
 }
 
-struct NestingCase {
+struct ProgramNestingCase {
   const char* name;
   std::string (*make)(int levels);
 };
 
-void PrintTo(const NestingCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ProgramNestingCase& c, std::ostream* os) { *os << c.name; }
 
-class ProgramNesting : public testing::TestWithParam<NestingCase> {};
+class ProgramNesting : public testing::TestWithParam<ProgramNestingCase> {};
 
 TEST_P(ProgramNesting, IsRefusedWithOneDiagnostic) {
   for (int levels : {150, 2000}) {
@@ -462,10 +462,10 @@ TEST_P(ProgramNesting, ModerateNestingParses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ProgramNestingForms, ProgramNesting,
-                         testing::Values(NestingCase{"ifs", nested_ifs}, NestingCase{"actions", nested_actions},
-                                         NestingCase{"parens", nested_parens}, NestingCase{"shapes", nested_shapes},
-                                         NestingCase{"defaults", nested_defaults},
-                                         NestingCase{"guards", nested_guards}),
+                         testing::Values(ProgramNestingCase{"ifs", nested_if_program}, ProgramNestingCase{"actions", nested_actions},
+                                         ProgramNestingCase{"parens", nested_parens}, ProgramNestingCase{"shapes", nested_shapes},
+                                         ProgramNestingCase{"defaults", nested_defaults},
+                                         ProgramNestingCase{"guards", nested_guards}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------------------------

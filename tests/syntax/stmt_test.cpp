@@ -237,7 +237,6 @@ TEST_P(StmtFailure, Reports) {
   expect_failure(*parsed.failure, c);
 }
 
-constexpr DiagnosticCode kSyntax = DiagnosticCode::Syntax;
 constexpr const char* kNothing =
     "expected a statement; an expression on its own does nothing (assign it, call something or `log` it)";
 constexpr const char* kCannotAssign =

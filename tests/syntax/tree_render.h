@@ -12,6 +12,9 @@
 
 namespace dravelin::syntax::test_support {
 
+// The code of every parse failure the tables expect.
+inline constexpr DiagnosticCode kSyntax = DiagnosticCode::Syntax;
+
 // "line:column" and "line:column-line:column".
 inline std::string pos_str(Pos p) { return std::to_string(p.line) + ":" + std::to_string(p.column); }
 inline std::string span_str(Span s) { return pos_str(s.start) + "-" + pos_str(s.end); }

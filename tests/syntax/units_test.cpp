@@ -110,70 +110,70 @@ ast::Unit unit_ok(std::string_view src) {
   return r.ok() ? std::move(r).value() : ast::Unit{ast::Task{}};
 }
 
-struct Case {
+struct UnitCase {
   const char* src;
   const char* expected;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { print_source(c.src, os); }
+void PrintTo(const UnitCase& c, std::ostream* os) { print_source(c.src, os); }
 
 // ---------------------------------------------------------------------------------------------------------------
 // Dispatch, names and the clauses before the `:`, none of which reach a body.
 
-class UnitsRejected : public testing::TestWithParam<Case> {};
+class UnitsRejected : public testing::TestWithParam<UnitCase> {};
 
 TEST_P(UnitsRejected, AtTheOffendingToken) { EXPECT_EQ(outcome(GetParam().src), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(
     UnitsDispatch, UnitsRejected,
     testing::Values(
-        Case{"use \"m\" as m\n",
+        UnitCase{"use \"m\" as m\n",
              "syntax 1:0-1:3 expected a unit (`use` declarations come before `in`, `out`, `needs` and every unit, "
              "spec section 3), found the reserved word `use`"},
-        Case{"in x: text\n",
+        UnitCase{"in x: text\n",
              "syntax 1:0-1:2 expected a unit (`in`, `out` and `needs` declarations come before every unit, spec "
              "section 3), found the reserved word `in`"},
-        Case{"out x\n",
+        UnitCase{"out x\n",
              "syntax 1:0-1:3 expected a unit (`in`, `out` and `needs` declarations come before every unit, spec "
              "section 3), found the reserved word `out`"},
-        Case{"needs x: agent\n",
+        UnitCase{"needs x: agent\n",
              "syntax 1:0-1:5 expected a unit (`in`, `out` and `needs` declarations come before every unit, spec "
              "section 3), found the reserved word `needs`"},
-        Case{"program p\n",
+        UnitCase{"program p\n",
              "syntax 1:0-1:7 expected `judgment`, `task`, `def` or `machine`, found the reserved word `program`"},
-        Case{"main:\n", "syntax 1:0-1:4 expected `judgment`, `task`, `def` or `machine`, found `main`"},
-        Case{"  task t:\n", "syntax 1:0-1:2 expected `judgment`, `task`, `def` or `machine`, found an indented block"},
-        Case{"task in:\n", "syntax 1:5-1:7 expected the task's name, found the reserved word `in`"},
-        Case{"def 3():\n", "syntax 1:4-1:5 expected the def's name, found the number `3`"},
-        Case{"judgment (a):\n", "syntax 1:9-1:10 expected the judgment's name, found `(`"},
-        Case{"machine \"m\"():\n", "syntax 1:8-1:11 expected the machine's name, found a text literal"}),
+        UnitCase{"main:\n", "syntax 1:0-1:4 expected `judgment`, `task`, `def` or `machine`, found `main`"},
+        UnitCase{"  task t:\n", "syntax 1:0-1:2 expected `judgment`, `task`, `def` or `machine`, found an indented block"},
+        UnitCase{"task in:\n", "syntax 1:5-1:7 expected the task's name, found the reserved word `in`"},
+        UnitCase{"def 3():\n", "syntax 1:4-1:5 expected the def's name, found the number `3`"},
+        UnitCase{"judgment (a):\n", "syntax 1:9-1:10 expected the judgment's name, found `(`"},
+        UnitCase{"machine \"m\"():\n", "syntax 1:8-1:11 expected the machine's name, found a text literal"}),
     NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     UnitsHeaderClauses, UnitsRejected,
     testing::Values(
-        Case{"def f:\n  return 1\n", "syntax 1:5-1:6 expected `(`, found `:`"},
-        Case{"machine m:\n  state s done\n", "syntax 1:9-1:10 expected `(`, found `:`"},
-        Case{"task t(a,):\n", "syntax 1:9-1:10 expected a parameter name, found `)`"},
-        Case{"task t(a b):\n", "syntax 1:9-1:10 expected `)`, found `b`"},
-        Case{"task t(a = ):\n", "syntax 1:11-1:12 expected an expression, found `)`"},
-        Case{"task t(in):\n", "syntax 1:7-1:9 expected a parameter name, found the reserved word `in`"},
-        Case{"task t budget tokens 5:\n",
+        UnitCase{"def f:\n  return 1\n", "syntax 1:5-1:6 expected `(`, found `:`"},
+        UnitCase{"machine m:\n  state s done\n", "syntax 1:9-1:10 expected `(`, found `:`"},
+        UnitCase{"task t(a,):\n", "syntax 1:9-1:10 expected a parameter name, found `)`"},
+        UnitCase{"task t(a b):\n", "syntax 1:9-1:10 expected `)`, found `b`"},
+        UnitCase{"task t(a = ):\n", "syntax 1:11-1:12 expected an expression, found `)`"},
+        UnitCase{"task t(in):\n", "syntax 1:7-1:9 expected a parameter name, found the reserved word `in`"},
+        UnitCase{"task t budget tokens 5:\n",
              "syntax 1:14-1:20 expected a budget key (`calls`, `minutes`, `usd` or `steps`), found `tokens`"},
-        Case{"task t budget max 5:\n",
+        UnitCase{"task t budget max 5:\n",
              "syntax 1:14-1:17 expected a budget key (`calls`, `minutes`, `usd` or `steps`), found the reserved "
              "word `max`"},
-        Case{"task t budget calls:\n", "syntax 1:19-1:20 expected the budget's limit, found `:`"},
-        Case{"task t budget calls 5,:\n",
+        UnitCase{"task t budget calls:\n", "syntax 1:19-1:20 expected the budget's limit, found `:`"},
+        UnitCase{"task t budget calls 5,:\n",
              "syntax 1:22-1:23 expected a budget key (`calls`, `minutes`, `usd` or `steps`), found `:`"},
-        Case{"task t thresholds 3:\n", "syntax 1:18-1:19 expected a threshold name, found the number `3`"},
-        Case{"task t thresholds done x:\n", "syntax 1:23-1:24 expected the threshold's value, found `x`"},
+        UnitCase{"task t thresholds 3:\n", "syntax 1:18-1:19 expected a threshold name, found the number `3`"},
+        UnitCase{"task t thresholds done x:\n", "syntax 1:23-1:24 expected the threshold's value, found `x`"},
         // The order is parameters, budget, thresholds.
-        Case{"task t thresholds a 1 budget calls 1:\n",
+        UnitCase{"task t thresholds a 1 budget calls 1:\n",
              "syntax 1:22-1:28 expected `:`, found the reserved word `budget`"},
-        Case{"def f() budget calls 1:\n", "syntax 1:8-1:14 expected `:`, found the reserved word `budget`"},
-        Case{"def f() thresholds a 1:\n", "syntax 1:8-1:18 expected `:`, found `thresholds`"},
-        Case{"task t\n", "syntax 1:6-2:0 expected `:`, found the end of the line"}),
+        UnitCase{"def f() budget calls 1:\n", "syntax 1:8-1:14 expected `:`, found the reserved word `budget`"},
+        UnitCase{"def f() thresholds a 1:\n", "syntax 1:8-1:18 expected `:`, found `thresholds`"},
+        UnitCase{"task t\n", "syntax 1:6-2:0 expected `:`, found the end of the line"}),
     NameBySource());
 
 TEST(UnitsClauses, BudgetAndThresholdsKeepTheirEntries) {
@@ -261,31 +261,31 @@ TEST(UnitsJudgment, LogLinesNeedTheLogForm) {
 INSTANTIATE_TEST_SUITE_P(
     UnitsJudgmentLines, UnitsRejected,
     testing::Values(
-        Case{"judgment j:\n", "syntax 1:10-1:11 expected `(`, found `:`"},
-        Case{"judgment j(a,):\n", "syntax 1:13-1:14 expected a parameter name, found `)`"},
-        Case{"judgment j(a = 1):\n", "syntax 1:13-1:14 expected `)`, found `=`"},
-        Case{"judgment j()\n", "syntax 1:12-2:0 expected `:`, found the end of the line"},
-        Case{"judgment j():\nr = x feels \"a\"\n",
+        UnitCase{"judgment j:\n", "syntax 1:10-1:11 expected `(`, found `:`"},
+        UnitCase{"judgment j(a,):\n", "syntax 1:13-1:14 expected a parameter name, found `)`"},
+        UnitCase{"judgment j(a = 1):\n", "syntax 1:13-1:14 expected `)`, found `=`"},
+        UnitCase{"judgment j()\n", "syntax 1:12-2:0 expected `:`, found the end of the line"},
+        UnitCase{"judgment j():\nr = x feels \"a\"\n",
              "syntax 2:0-2:1 expected an indented block of `name = judgment` lines after `judgment ...:`, found "
              "`r`"},
-        Case{"judgment j():\n  3\n",
+        UnitCase{"judgment j():\n  3\n",
              "syntax 2:2-2:3 expected a result name (a judgment body holds only `name = judgment` lines), found "
              "the number `3`"},
-        Case{"judgment j():\n  if x:\n    y = 1\n",
+        UnitCase{"judgment j():\n  if x:\n    y = 1\n",
              "syntax 2:2-2:4 expected a result name (a judgment body holds only `name = judgment` lines), found "
              "the reserved word `if`"},
-        Case{"judgment j(a):\n  r a feels \"x\"\n", "syntax 2:4-2:5 expected `=`, found `a`"},
+        UnitCase{"judgment j(a):\n  r a feels \"x\"\n", "syntax 2:4-2:5 expected `=`, found `a`"},
         // A line that begins as a `log` form but goes on to something else.
-        Case{"judgment j(a):\n  log info a {n: 1} == 2\n",
+        UnitCase{"judgment j(a):\n  log info a {n: 1} == 2\n",
              "syntax 2:2-2:24 a judgment body holds only `name = judgment` and `log` lines (spec sections 5.8 and "
              "6.7)"},
-        Case{"judgment j(a):\n  log trace a\n",
+        UnitCase{"judgment j(a):\n  log trace a\n",
              "log_level 2:6-2:11 `trace` is not a log level; write `debug`, `info`, `warn` or `error` (spec section "
              "5.8)"},
-        Case{"judgment j(a):\n  log info a b\n", "syntax 2:13-2:14 expected the end of the line, found `b`"},
-        Case{"judgment j(a):\n  r = a feels \"x\" extra\n",
+        UnitCase{"judgment j(a):\n  log info a b\n", "syntax 2:13-2:14 expected the end of the line, found `b`"},
+        UnitCase{"judgment j(a):\n  r = a feels \"x\" extra\n",
              "syntax 2:18-2:23 expected the end of the line, found `extra`"},
-        Case{"judgment j(a):\n  r = a\n",
+        UnitCase{"judgment j(a):\n  r = a\n",
              "syntax 2:7-3:0 expected a judgment verb (`feels`, `pick` or `rate`), found the end of the line"}),
     NameBySource());
 
@@ -342,53 +342,53 @@ TEST(UnitsMachine, EveryPartIsOptional) {
 INSTANTIATE_TEST_SUITE_P(
     UnitsMachineBody, UnitsRejected,
     testing::Values(
-        Case{"machine m():\nstate s done\n",
+        UnitCase{"machine m():\nstate s done\n",
              "syntax 2:0-2:5 expected an indented block after `machine ...:`, found the reserved word `state`"},
-        Case{"machine m():\n  initial a\n  goal \"g\"\n",
+        UnitCase{"machine m():\n  initial a\n  goal \"g\"\n",
              "syntax 3:2-3:6 expected `state` (a machine body is `goal`, `initial`, `observe:` and then states, in "
              "that order), found `goal`"},
-        Case{"machine m():\n  state a done\n  initial a\n",
+        UnitCase{"machine m():\n  state a done\n  initial a\n",
              "syntax 3:2-3:9 expected `state` (a machine body is `goal`, `initial`, `observe:` and then states, in "
              "that order), found the reserved word `initial`"},
-        Case{"machine m():\n  goal g\n", "syntax 2:7-2:8 expected the goal text, found `g`"},
-        Case{"machine m():\n  goal \"g\" \"h\"\n",
+        UnitCase{"machine m():\n  goal g\n", "syntax 2:7-2:8 expected the goal text, found `g`"},
+        UnitCase{"machine m():\n  goal \"g\" \"h\"\n",
              "syntax 2:11-2:14 expected the end of the line, found a text literal"},
-        Case{"machine m():\n  initial 3\n", "syntax 2:10-2:11 expected the initial state's name, found the number `3`"},
-        Case{"machine m():\n  observe x\n", "syntax 2:10-2:11 expected `:`, found `x`"},
-        Case{"machine m():\n  observe:\n  state s done\n",
+        UnitCase{"machine m():\n  initial 3\n", "syntax 2:10-2:11 expected the initial state's name, found the number `3`"},
+        UnitCase{"machine m():\n  observe x\n", "syntax 2:10-2:11 expected `:`, found `x`"},
+        UnitCase{"machine m():\n  observe:\n  state s done\n",
              "syntax 3:2-3:7 expected an indented block of fields after `observe:`, found the reserved word `state`"},
-        Case{"machine m():\n  state s done:\n", "syntax 2:14-2:15 expected the end of the line, found `:`"},
-        Case{"machine m():\n  state s\n",
+        UnitCase{"machine m():\n  state s done:\n", "syntax 2:14-2:15 expected the end of the line, found `:`"},
+        UnitCase{"machine m():\n  state s\n",
              "syntax 2:9-3:0 expected `done` or `:` after the state's name, found the end of the line"},
-        Case{"machine m():\n  state in done\n",
+        UnitCase{"machine m():\n  state in done\n",
              "syntax 2:8-2:10 expected the state's name, found the reserved word `in`"},
-        Case{"machine m():\n  state s:\n  state t done\n",
+        UnitCase{"machine m():\n  state s:\n  state t done\n",
              "syntax 3:2-3:7 expected an indented block of `on` transitions after `state ...:`, found the reserved "
              "word `state`"},
-        Case{"machine m():\n  state s:\n    go \"d\" -> t\n", "syntax 3:4-3:6 expected `on`, found `go`"}),
+        UnitCase{"machine m():\n  state s:\n    go \"d\" -> t\n", "syntax 3:4-3:6 expected `on`, found `go`"}),
     NameBySource());
 
 INSTANTIATE_TEST_SUITE_P(
     UnitsTransition, UnitsRejected,
     testing::Values(
-        Case{"machine m():\n  state s:\n    on go -> next\n",
+        UnitCase{"machine m():\n  state s:\n    on go -> next\n",
              "event_no_description 3:7-3:9 `on go` needs a description text: it is what Zem reads (spec section "
              "7.8)"},
-        Case{"machine m():\n  state s:\n    on go\n",
+        UnitCase{"machine m():\n  state s:\n    on go\n",
              "event_no_description 3:7-3:9 `on go` needs a description text: it is what Zem reads (spec section "
              "7.8)"},
-        Case{"machine m():\n  state s:\n    on stay \"d\" -> s\n",
+        UnitCase{"machine m():\n  state s:\n    on stay \"d\" -> s\n",
              "syntax 3:7-3:11 expected an event name, found the reserved word `stay`"},
-        Case{"machine m():\n  state s:\n    on go \"d\" next\n", "syntax 3:14-3:18 expected `->`, found `next`"},
-        Case{"machine m():\n  state s:\n    on go \"d\" ->\n",
+        UnitCase{"machine m():\n  state s:\n    on go \"d\" next\n", "syntax 3:14-3:18 expected `->`, found `next`"},
+        UnitCase{"machine m():\n  state s:\n    on go \"d\" ->\n",
              "syntax 3:16-4:0 expected the target state's name, found the end of the line"},
-        Case{"machine m():\n  state s:\n    on go \"{a b}\" -> t\n",
+        UnitCase{"machine m():\n  state s:\n    on go \"{a b}\" -> t\n",
              "syntax 3:14-3:15 expected the end of the interpolation, found `b`"},
-        Case{"machine m():\n  state s:\n    on go \"d\" -> t risky when x\n",
+        UnitCase{"machine m():\n  state s:\n    on go \"d\" -> t risky when x\n",
              "syntax 3:25-3:29 expected the end of the line, found the reserved word `when`"},
-        Case{"machine m():\n  state s:\n    on go \"d\" -> t when\n",
+        UnitCase{"machine m():\n  state s:\n    on go \"d\" -> t when\n",
              "syntax 3:23-4:0 expected an expression, found the end of the line"},
-        Case{"machine m():\n  state s:\n    on go \"d\" -> t:\n    on b \"e\" -> t\n",
+        UnitCase{"machine m():\n  state s:\n    on go \"d\" -> t:\n    on b \"e\" -> t\n",
              "syntax 4:4-4:6 expected an indented block of actions after `on ...:`, found the reserved word `on`"}),
     NameBySource());
 
@@ -414,29 +414,29 @@ std::string shape_outcome(std::string_view src) {
   return render_shape(*r);
 }
 
-class UnitsShape : public testing::TestWithParam<Case> {};
+class UnitsShape : public testing::TestWithParam<UnitCase> {};
 
 TEST_P(UnitsShape, Parses) { EXPECT_EQ(shape_outcome(GetParam().src), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(
     UnitsShapeForms, UnitsShape,
-    testing::Values(Case{"text", "text"}, Case{"number", "number"}, Case{"bool", "bool"}, Case{"list", "list"},
-                    Case{"record", "record"}, Case{"{}", "{}"}, Case{"{title: text, tags}", "{title: text, tags}"},
-                    Case{"{a: {b: list, c}, d: record}", "{a: {b: list, c}, d: record}"},
-                    Case{"{\n  a: text,\n  b\n}", "{a: text, b}"},
-                    Case{"string",
+    testing::Values(UnitCase{"text", "text"}, UnitCase{"number", "number"}, UnitCase{"bool", "bool"}, UnitCase{"list", "list"},
+                    UnitCase{"record", "record"}, UnitCase{"{}", "{}"}, UnitCase{"{title: text, tags}", "{title: text, tags}"},
+                    UnitCase{"{a: {b: list, c}, d: record}", "{a: {b: list, c}, d: record}"},
+                    UnitCase{"{\n  a: text,\n  b\n}", "{a: text, b}"},
+                    UnitCase{"string",
                          "syntax 1:0-1:6 expected a shape (`text`, `number`, `bool`, `list`, `record` or "
                          "`{ fields }`), found `string`"},
-                    Case{"none",
+                    UnitCase{"none",
                          "syntax 1:0-1:4 expected a shape (`text`, `number`, `bool`, `list`, `record` or "
                          "`{ fields }`), found the reserved word `none`"},
-                    Case{"{a: }",
+                    UnitCase{"{a: }",
                          "syntax 1:4-1:5 expected a shape (`text`, `number`, `bool`, `list`, `record` or "
                          "`{ fields }`), found `}`"},
-                    Case{"{a,}", "syntax 1:3-1:4 expected a field name, found `}`"},
-                    Case{"{a b}", "syntax 1:3-1:4 expected `}`, found `b`"},
-                    Case{"{in: text}", "syntax 1:1-1:3 expected a field name, found the reserved word `in`"},
-                    Case{"{a: text", "syntax 1:8-1:8 expected `}`, found the end of the line"}),
+                    UnitCase{"{a,}", "syntax 1:3-1:4 expected a field name, found `}`"},
+                    UnitCase{"{a b}", "syntax 1:3-1:4 expected `}`, found `b`"},
+                    UnitCase{"{in: text}", "syntax 1:1-1:3 expected a field name, found the reserved word `in`"},
+                    UnitCase{"{a: text", "syntax 1:8-1:8 expected `}`, found the end of the line"}),
     NameBySource());
 
 TEST(UnitsShapeSpans, NameTypeAndRecord) {

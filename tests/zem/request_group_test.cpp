@@ -287,7 +287,7 @@ TEST(BuildRequestGroup, PickAmongMarkedEachIsATypeError) {
   EXPECT_EQ(refused.error().span, judge.span);
 }
 
-struct FailureCase {
+struct GroupFailureCase {
   const char* name;
   std::string results;  // the judgment's result lines, over the parameters `a` and `i`
   Record bindings;
@@ -302,7 +302,7 @@ TEST(BuildRequestGroup, Failures) {
   const std::string among_by = "  r = a pick among \"which\":\n    by body\n";
   const List three = {txt("x"), txt("y"), txt("z")};
   const RuntimeErrorCode type = RuntimeErrorCode::TypeError;
-  const std::vector<FailureCase> cases = {
+  const std::vector<GroupFailureCase> cases = {
       {"unknown subject", on_body, {}, type, "unknown subject `a`"},
       {"field of a text", on_body, {{"a", txt("t")}}, type, "expected a record for `.body`, got text"},
       {"missing field", on_body, {{"a", rec({})}}, type, "subject `a` has no field `body`"},
@@ -345,7 +345,7 @@ TEST(BuildRequestGroup, Failures) {
       {"an effect inside a question", "  r = a feels \"at {now()}\"\n", {{"a", txt("t")}}, type,
        "`now()` is not allowed inside a question"},
   };
-  for (const FailureCase& c : cases) {
+  for (const GroupFailureCase& c : cases) {
     SCOPED_TRACE(c.name);
     CompiledJudgment j(judgment_program("a, i", c.results));
     Scopes scopes = scopes_with(c.bindings);

@@ -24,7 +24,7 @@ RequestSize sized(uint64_t state, std::vector<uint64_t> questions,
   return RequestSize{state, std::move(questions), std::move(subject)};
 }
 
-std::string compact(const Question& question) {
+std::string compact_question(const Question& question) {
   std::string out;
   question.write_json(out);
   return out;
@@ -50,7 +50,7 @@ TEST(RequestSizeMeasure, StateMembersAndQuestions) {
   write_state_json(tie.state, state);
   EXPECT_EQ(state, R"({"a":"wxyz","b":"1234","c":"1"})");
   EXPECT_EQ(size.state_tokens, tokens::count_chars4(state));
-  const uint64_t question_tokens = tokens::count_chars4(compact(noul));
+  const uint64_t question_tokens = tokens::count_chars4(compact_question(noul));
   EXPECT_EQ(size.question_tokens, (std::vector<uint64_t>{question_tokens, question_tokens}));
   ASSERT_TRUE(size.largest_subject);
   EXPECT_EQ(size.largest_subject->first, "b");
@@ -109,7 +109,7 @@ TEST(RequestSizeLimits, BoundariesAndMessages) {
 
 TEST(RequestSizeLimits, CheckMeasuresWithTheProfilesTokenizer) {
   RequestGroup group{"zem-test", {Question::Noul{"t", "a", "c", std::nullopt}}, {{"a", "xyz"}}};
-  const uint64_t question = tokens::count_chars4(compact(group.questions[0]));
+  const uint64_t question = tokens::count_chars4(compact_question(group.questions[0]));
 
   auto fits = check_request_size(group, limits(3 + question, 3 + question));
   ASSERT_TRUE(fits.ok()) << fits.error().message;

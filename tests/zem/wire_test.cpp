@@ -14,23 +14,23 @@ namespace dravelin::zem {
 namespace {
 
 // Document order and repeated keys kept, as a reply is first read.
-json::Value parse(const std::string& text) {
+json::Value parse_json(const std::string& text) {
   auto value = json::parse(text);
   EXPECT_TRUE(value.ok()) << text;
   return value.ok() ? std::move(value).value() : json::Value();
 }
 
-std::string compact(const json::Value& value) { return json::to_compact(value); }
+std::string compact_json(const json::Value& value) { return json::to_compact(value); }
 
-Question noul(std::string id, std::optional<Instruction> instruction = std::nullopt) {
+Question noul_question(std::string id, std::optional<Instruction> instruction = std::nullopt) {
   return Question::Noul{std::move(id), "ticket.body", "sounds urgent", std::move(instruction)};
 }
 
-Question choice(std::string id, std::vector<ChoiceLabel> labels, std::optional<std::string> text = std::nullopt) {
+Question choice_question(std::string id, std::vector<ChoiceLabel> labels, std::optional<std::string> text = std::nullopt) {
   return Question::Choice{std::move(id), "ticket", std::move(text), std::move(labels), std::nullopt};
 }
 
-Question score(std::string id, std::vector<ScoreLevel> levels) {
+Question score_question(std::string id, std::vector<ScoreLevel> levels) {
   return Question::Score{std::move(id), "items[0]", std::move(levels), std::nullopt};
 }
 
@@ -56,8 +56,8 @@ TEST(RequestBody, WholeBodyWithSortedKeys) {
   instruction.compare = {"ticket.title"};
   instruction.yes = {"help!"};
   ChoiceLabel bug{"bug", "a defect", std::nullopt, std::nullopt, {"crash"}};
-  RequestGroup group = group_of({noul("tone", instruction), choice("kind", {bug, ChoiceLabel::make("other", "anything else")}),
-                                 score("grade", three_levels())});
+  RequestGroup group = group_of({noul_question("tone", instruction), choice_question("kind", {bug, ChoiceLabel::make("other", "anything else")}),
+                                 score_question("grade", three_levels())});
   group.state.set("ticket", json::Object{{"body", "Server down"}});
   group.state.set("items", json::Array{"a"});
 
@@ -72,11 +72,11 @@ TEST(RequestBody, WholeBodyWithSortedKeys) {
             R"("focus":"the tone","inspect":"ticket.body","note":"be strict",)"
             R"("question":"Is it the case that `ticket.body` sounds urgent?"},"type":"noul"}},)"
             R"("state":{"items":["a"],"ticket":{"body":"Server down"}}})");
-  EXPECT_EQ(compact(build_request_body(group)), write_request_body(group));
+  EXPECT_EQ(compact_json(build_request_body(group)), write_request_body(group));
 }
 
 TEST(RequestBody, RepeatedIdSendsTheLaterPayload) {
-  const RequestGroup group = group_of({noul("x"), choice("x", {}, "Which one?")});
+  const RequestGroup group = group_of({noul_question("x"), choice_question("x", {}, "Which one?")});
   EXPECT_EQ(write_request_body(group),
             R"({"model":"zem-1.13.0","questions":{"x":{"criteria":{},"instructions":{"inspect":"ticket",)"
             R"("question":"Which one?"},"type":"choice"}},"state":{}})");
@@ -106,11 +106,11 @@ TEST(RequestBody, NoulCriteriaFromExamples) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const json::Value payload = question_payload(noul("q", c.instruction));
+    const json::Value payload = question_payload(noul_question("q", c.instruction));
     const json::Value* criteria = payload.find("criteria");
     if (c.criteria) {
       ASSERT_NE(criteria, nullptr);
-      EXPECT_EQ(compact(*criteria), *c.criteria);
+      EXPECT_EQ(compact_json(*criteria), *c.criteria);
     } else {
       EXPECT_EQ(criteria, nullptr);
     }
@@ -139,20 +139,20 @@ TEST(RequestBody, LabelCriterion) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(compact(label_criterion(c.label)), c.criterion);
+    EXPECT_EQ(compact_json(label_criterion(c.label)), c.criterion);
   }
 }
 
 TEST(RequestBody, ChoiceAndScorePayloads) {
   // Of two labels with one name the later criterion stays; no labels give an empty criteria object.
-  EXPECT_EQ(compact(question_payload(choice("k", {ChoiceLabel::make("a", "one"), ChoiceLabel::make("a", "two")}))),
+  EXPECT_EQ(compact_json(question_payload(choice_question("k", {ChoiceLabel::make("a", "one"), ChoiceLabel::make("a", "two")}))),
             R"({"criteria":{"a":"two"},"instructions":{"inspect":"ticket",)"
             R"("question":"Which option describes `ticket`?"},"type":"choice"})");
   // Level names are not sent; an unnamed level is sent the same way.
-  EXPECT_EQ(compact(question_payload(score("g", three_levels(false)))),
+  EXPECT_EQ(compact_json(question_payload(score_question("g", three_levels(false)))),
             R"({"criteria":["barely","somewhat","very"],"instructions":{"inspect":"items[0]",)"
             R"("question":"Which level describes `items[0]`?"},"type":"score"})");
-  EXPECT_EQ(compact(question_payload(score("g", {}))),
+  EXPECT_EQ(compact_json(question_payload(score_question("g", {}))),
             R"({"criteria":[],"instructions":{"inspect":"items[0]",)"
             R"("question":"Which level describes `items[0]`?"},"type":"score"})");
 }
@@ -160,8 +160,8 @@ TEST(RequestBody, ChoiceAndScorePayloads) {
 // ---- replies ----
 
 TEST(ParseResponse, AnswersInTheGroupsOrder) {
-  const RequestGroup group = group_of({noul("b"), choice("a", {}), score("c", three_levels())});
-  auto parsed = parse_response(parse(R"({"answers":{
+  const RequestGroup group = group_of({noul_question("b"), choice_question("a", {}), score_question("c", three_levels())});
+  auto parsed = parse_response(parse_json(R"({"answers":{
       "a":{"choice":"bug","probabilities":{"bug":0.9,"other":0.1},"confidence":0.3},
       "b":{"noul":0.25},
       "c":{"score":1.2,"probabilities":{"0":0.1,"1":0.7,"2":0.2}},
@@ -186,40 +186,40 @@ TEST(ParseResponse, Faults) {
     const char* message;
   };
   const std::vector<Case> cases = {
-      {"reply is no object", noul("t"), R"([1])", "the response has no `answers` object"},
-      {"answers missing", noul("t"), R"({"usage":{}})", "the response has no `answers` object"},
-      {"answers not an object", noul("t"), R"({"answers":[]})", "the response has no `answers` object"},
-      {"answer missing", noul("t"), R"({"answers":{"u":{"noul":1}}})", "the response has no answer for `t`"},
-      {"noul not a number", noul("t"), R"({"answers":{"t":{"noul":"0.5"}}})", "answer `t` has no numeric `noul`"},
-      {"noul missing", noul("t"), R"({"answers":{"t":{}}})", "answer `t` has no numeric `noul`"},
-      {"answer not an object", noul("t"), R"({"answers":{"t":0.5}})", "answer `t` has no numeric `noul`"},
-      {"choice without probabilities", choice("k", {}), R"({"answers":{"k":{"choice":"a"}}})",
+      {"reply is no object", noul_question("t"), R"([1])", "the response has no `answers` object"},
+      {"answers missing", noul_question("t"), R"({"usage":{}})", "the response has no `answers` object"},
+      {"answers not an object", noul_question("t"), R"({"answers":[]})", "the response has no `answers` object"},
+      {"answer missing", noul_question("t"), R"({"answers":{"u":{"noul":1}}})", "the response has no answer for `t`"},
+      {"noul not a number", noul_question("t"), R"({"answers":{"t":{"noul":"0.5"}}})", "answer `t` has no numeric `noul`"},
+      {"noul missing", noul_question("t"), R"({"answers":{"t":{}}})", "answer `t` has no numeric `noul`"},
+      {"answer not an object", noul_question("t"), R"({"answers":{"t":0.5}})", "answer `t` has no numeric `noul`"},
+      {"choice without probabilities", choice_question("k", {}), R"({"answers":{"k":{"choice":"a"}}})",
        "answer `k` has no `probabilities`"},
-      {"probabilities checked before the label", choice("k", {}),
+      {"probabilities checked before the label", choice_question("k", {}),
        R"({"answers":{"k":{"probabilities":{"b":"x","a":null}}}})", "answer `k` probability `a` is not a number"},
-      {"choice label missing", choice("k", {}), R"({"answers":{"k":{"probabilities":{}}}})",
+      {"choice label missing", choice_question("k", {}), R"({"answers":{"k":{"probabilities":{}}}})",
        "answer `k` has no `choice`"},
-      {"choice label not a string", choice("k", {}), R"({"answers":{"k":{"probabilities":{},"choice":1}}})",
+      {"choice label not a string", choice_question("k", {}), R"({"answers":{"k":{"probabilities":{},"choice":1}}})",
        "answer `k` has no `choice`"},
-      {"score missing", score("g", three_levels()), R"({"answers":{"g":{"probabilities":{}}}})",
+      {"score missing", score_question("g", three_levels()), R"({"answers":{"g":{"probabilities":{}}}})",
        "answer `g` has no numeric `score`"},
-      {"score probabilities not an object", score("g", three_levels()),
+      {"score probabilities not an object", score_question("g", three_levels()),
        R"({"answers":{"g":{"score":1,"probabilities":[]}}})", "answer `g` has no `probabilities`"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto parsed = parse_response(parse(c.reply), group_of({c.question}));
+    auto parsed = parse_response(parse_json(c.reply), group_of({c.question}));
     ASSERT_FALSE(parsed.ok());
     EXPECT_EQ(parsed.error(), c.message);
   }
 }
 
 TEST(ParseResponse, RepeatedProbabilityKeyKeepsItsLastValue) {
-  const RequestGroup group = group_of({choice("k", {})});
-  auto fixed = parse_response(parse(R"({"answers":{"k":{"choice":"a","probabilities":{"a":"x","a":0.5}}}})"), group);
+  const RequestGroup group = group_of({choice_question("k", {})});
+  auto fixed = parse_response(parse_json(R"({"answers":{"k":{"choice":"a","probabilities":{"a":"x","a":0.5}}}})"), group);
   ASSERT_TRUE(fixed.ok()) << fixed.error();
   EXPECT_EQ(std::get<ZemAnswer::Choice>(fixed->answers[0].data).probabilities, (Probabilities{{"a", 0.5}}));
-  auto broken = parse_response(parse(R"({"answers":{"k":{"choice":"a","probabilities":{"a":0.5,"a":"x"}}}})"), group);
+  auto broken = parse_response(parse_json(R"({"answers":{"k":{"choice":"a","probabilities":{"a":0.5,"a":"x"}}}})"), group);
   ASSERT_FALSE(broken.ok());
   EXPECT_EQ(broken.error(), "answer `k` probability `a` is not a number");
 }
@@ -243,7 +243,7 @@ TEST(ParseResponse, ScoreLevelFromScore) {
     std::vector<ScoreLevel> levels(c.levels, ScoreLevel{std::nullopt, "s"});
     json::Object answer{{"score", c.score}, {"probabilities", json::Object{}}};
     json::Value reply(json::Object{{"answers", json::Object{{"g", json::Value(std::move(answer))}}}});
-    auto parsed = parse_response(reply, group_of({score("g", levels)}));
+    auto parsed = parse_response(reply, group_of({score_question("g", levels)}));
     ASSERT_TRUE(parsed.ok()) << parsed.error();
     const auto& got = std::get<ZemAnswer::Score>(parsed->answers[0].data);
     EXPECT_EQ(got.level, c.level);
@@ -272,7 +272,7 @@ TEST(ParseResponse, LevelNamesReplaceIndexKeys) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string reply = std::string(R"({"answers":{"g":{"score":0,"probabilities":)") + c.probabilities + "}}}";
-    auto parsed = parse_response(parse(reply), group_of({score("g", c.levels)}));
+    auto parsed = parse_response(parse_json(reply), group_of({score_question("g", c.levels)}));
     ASSERT_TRUE(parsed.ok()) << parsed.error();
     EXPECT_EQ(std::get<ZemAnswer::Score>(parsed->answers[0].data).probabilities, c.expected);
   }
@@ -299,7 +299,7 @@ TEST(ParseResponse, ConfidenceGivenOrDerived) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string reply = std::string(R"({"answers":{"k":{"choice":"a",)") + c.fields + "}}}";
-    auto parsed = parse_response(parse(reply), group_of({choice("k", {})}));
+    auto parsed = parse_response(parse_json(reply), group_of({choice_question("k", {})}));
     ASSERT_TRUE(parsed.ok()) << parsed.error();
     EXPECT_DOUBLE_EQ(std::get<ZemAnswer::Choice>(parsed->answers[0].data).confidence, c.confidence);
   }
@@ -329,7 +329,7 @@ TEST(ParseResponse, TokensFromUsage) {
     std::string reply = R"({"answers":{})";
     if (c.usage != nullptr) reply += std::string(R"(,"usage":)") + c.usage;
     reply += "}";
-    auto parsed = parse_response(parse(reply), group_of({}));
+    auto parsed = parse_response(parse_json(reply), group_of({}));
     ASSERT_TRUE(parsed.ok()) << parsed.error();
     EXPECT_EQ(parsed->tokens, c.tokens);
   }

@@ -226,7 +226,7 @@ struct NamedEntry {
   DocEntry entry;
 };
 
-const NamedEntry kBuiltins[] = {
+const NamedEntry kBuiltinsDocs[] = {
     {"len", {"len(x)", "Length of a list or text.", "5.7"}},
     {"max", {"max(xs)", "The largest of a list of numbers. An empty list gives `none`.", "5.7"}},
     {"min", {"min(xs)", "The smallest of a list of numbers. An empty list gives `none`.", "5.7"}},
@@ -259,7 +259,7 @@ constexpr DocEntry kSpawn{"spawn in <handle>?, prompt <text>, ...",
                           "pass through unchecked.",
                           "9.1"};
 
-const NamedEntry kHandleMethods[] = {
+const NamedEntry kHandleMethodsDocs[] = {
     {"observe",
      {"<handle>.observe",
       "Returns an observation record: `status`, `last_message`, `tail`, `exit_code`, and whatever the "
@@ -273,7 +273,7 @@ const NamedEntry kHandleMethods[] = {
       "Waits for the agent to go idle and returns an observation record; pauses with `waiting`.", "9.1"}},
 };
 
-const NamedEntry kPersonVerbs[] = {
+const NamedEntry kPersonVerbsDocs[] = {
     {"ask", {"ask <text>, options [<text>...]?", "Pauses with `confirm` and returns a `pause_result`.", "9.2"}},
     {"notify", {"notify <text>", "Sends without pausing.", "9.2"}},
     {"take_over", {"take_over", "Pauses with `escalate`.", "9.2"}},
@@ -290,7 +290,7 @@ constexpr DocEntry kToolVerb{"<tool>.<verb> ...",
                              "(`verb_missing`).",
                              "9.4"};
 
-const NamedEntry kLogLevels[] = {
+const NamedEntry kLogLevelsDocs[] = {
     {"debug",
      {kLogLevelSignature, "The lowest `log` level: detail for whoever is debugging the program.", kLogLevelSection}},
     {"info", {kLogLevelSignature, "A `log` level for ordinary progress.", kLogLevelSection}},
@@ -299,7 +299,7 @@ const NamedEntry kLogLevels[] = {
 };
 
 // By NeedKind: agent, person, llm, tool.
-const NamedEntry kCapabilityKinds[] = {
+const NamedEntry kCapabilityKindsDocs[] = {
     {"agent",
      {"agent",
       "Something that runs a task in the world over time and can be observed. Verbs: `spawn`, `observe`, "
@@ -334,16 +334,16 @@ std::optional<DocEntry> keyword_doc(std::string_view word) {
   return std::nullopt;
 }
 
-std::optional<DocEntry> builtin_doc(std::string_view function) { return find(kBuiltins, function); }
+std::optional<DocEntry> builtin_doc(std::string_view function) { return find(kBuiltinsDocs, function); }
 
-std::optional<DocEntry> handle_method_doc(std::string_view method) { return find(kHandleMethods, method); }
+std::optional<DocEntry> handle_method_doc(std::string_view method) { return find(kHandleMethodsDocs, method); }
 
 std::optional<DocEntry> capability_verb_doc(syntax::NeedKind kind, std::string_view verb) {
   switch (kind) {
     case syntax::NeedKind::Agent:
       if (verb == "spawn") return kSpawn;
       return handle_method_doc(verb);
-    case syntax::NeedKind::Person: return find(kPersonVerbs, verb);
+    case syntax::NeedKind::Person: return find(kPersonVerbsDocs, verb);
     case syntax::NeedKind::Llm:
       if (verb == "write") return kLlmWrite;
       return std::nullopt;
@@ -353,13 +353,13 @@ std::optional<DocEntry> capability_verb_doc(syntax::NeedKind kind, std::string_v
 }
 
 std::optional<std::string_view> log_level_doc(std::string_view level) {
-  if (auto entry = find(kLogLevels, level)) return entry->documentation;
+  if (auto entry = find(kLogLevelsDocs, level)) return entry->documentation;
   return std::nullopt;
 }
 
-std::optional<DocEntry> capability_kind_doc(std::string_view kind) { return find(kCapabilityKinds, kind); }
+std::optional<DocEntry> capability_kind_doc(std::string_view kind) { return find(kCapabilityKindsDocs, kind); }
 
-DocEntry capability_kind_doc(syntax::NeedKind kind) { return kCapabilityKinds[static_cast<size_t>(kind)].entry; }
+DocEntry capability_kind_doc(syntax::NeedKind kind) { return kCapabilityKindsDocs[static_cast<size_t>(kind)].entry; }
 
 std::span<const std::string_view> builtin_functions() { return kBuiltinOrder; }
 
