@@ -16,20 +16,10 @@
 
 namespace dravelin::zem {
 
-namespace {
-
-RuntimeError unavailable(std::string message) {
-  return make_runtime_error(RuntimeErrorCode::ZemUnavailable, std::move(message), true);
-}
-
-RuntimeError service_rejected(std::string message) {
-  return make_runtime_error(RuntimeErrorCode::ZemRejected, std::move(message), false);
-}
-
 // libcurl, loaded on the first exchange rather than when the program starts: most commands never speak to the
 // model service, and linking it made every start load it with about twenty libraries of its own (TLS, Kerberos,
 // LDAP, SSH), some 4 MB of memory and a few milliseconds before `main`.
-struct Curl {
+struct CurlLibrary {
   decltype(&::curl_global_init) global_init = nullptr;
   decltype(&::curl_easy_init) easy_init = nullptr;
   decltype(&::curl_easy_setopt) easy_setopt = nullptr;
@@ -48,14 +38,24 @@ struct Curl {
   std::string error;
 };
 
+namespace {
+
+RuntimeError unavailable(std::string message) {
+  return make_runtime_error(RuntimeErrorCode::ZemUnavailable, std::move(message), true);
+}
+
+RuntimeError service_rejected(std::string message) {
+  return make_runtime_error(RuntimeErrorCode::ZemRejected, std::move(message), false);
+}
+
 template <class F>
 bool bind(void* library, const char* name, F& slot) {
   slot = reinterpret_cast<F>(dlsym(library, name));
   return slot != nullptr;
 }
 
-Curl load_curl() {
-  Curl c;
+CurlLibrary load_curl() {
+  CurlLibrary c;
   // The soname of the libcurl 7 and 8 series, whose interface this file is compiled against.
   void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
@@ -83,8 +83,8 @@ Curl load_curl() {
 }
 
 // The loaded library, or nullptr with `error` saying why.
-const Curl* curl(std::string* error = nullptr) {
-  static const Curl loaded = load_curl();
+const CurlLibrary* curl(std::string* error = nullptr) {
+  static const CurlLibrary loaded = load_curl();
   if (!loaded.error.empty()) {
     if (error != nullptr) *error = loaded.error;
     return nullptr;
@@ -126,7 +126,7 @@ struct UrlParts {
 };
 
 std::optional<UrlParts> url_parts(std::string_view url) {
-  const Curl* c = curl();
+  const CurlLibrary* c = curl();
   if (c == nullptr) return std::nullopt;
   CURLU* handle = c->url();
   if (handle == nullptr) return std::nullopt;
@@ -173,12 +173,12 @@ struct ZemClient::Transfer {
   char error[CURL_ERROR_SIZE] = {};
 
   // Made only once the library is loaded.
-  explicit Transfer(const Curl& library) : lib(library) {}
+  explicit Transfer(const CurlLibrary& library) : lib(library) {}
   ~Transfer() {
     if (curl != nullptr) lib.easy_cleanup(curl);
     lib.slist_free_all(headers);
   }
-  const Curl& lib;
+  const CurlLibrary& lib;
 
   static size_t on_body(char* data, size_t size, size_t count, void* self_ptr) {
     auto* self = static_cast<Transfer*>(self_ptr);
@@ -224,7 +224,7 @@ Result<std::unique_ptr<ZemClient>, RuntimeError> ZemClient::create(const Profile
   std::string endpoint = profile.endpoint;
 
   std::string load_error;
-  const Curl* lib = curl(&load_error);
+  const CurlLibrary* lib = curl(&load_error);
   if (lib == nullptr) return err(unavailable(std::move(load_error)));
   auto transfer = std::make_unique<Transfer>(*lib);
   transfer->curl = lib->easy_init();

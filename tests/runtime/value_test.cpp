@@ -222,8 +222,8 @@ TEST(RuntimeValueCopy, SharedUntilWritten) {
   };
   const Case cases[] = {
       {"text", txt("ab"), [](Value& v) { v.as_text() += "c"; }, R"(abc)"},
-      {"list", list({num(1), list({num(2)})}), [](Value& v) { v.as_list().push_back(txt("x")); }, R"([1,[2],"x"])"},
-      {"nested list", list({num(1), list({num(2)})}), [](Value& v) { v.as_list()[1].as_list().push_back(num(3)); },
+      {"list", lst({num(1), lst({num(2)})}), [](Value& v) { v.as_list().push_back(txt("x")); }, R"([1,[2],"x"])"},
+      {"nested list", lst({num(1), lst({num(2)})}), [](Value& v) { v.as_list()[1].as_list().push_back(num(3)); },
        "[1,[2,3]]"},
       {"record", rec({{"a", num(1)}}), [](Value& v) { v.as_record()["b"] = txt("long text"); },
        R"({"a":1,"b":"long text"})"},
@@ -251,7 +251,7 @@ TEST(RuntimeValueCopy, SharedUntilWritten) {
 // Reading a shared value through const access keeps the share; a moved-from value keeps its kind with an empty
 // payload.
 TEST(RuntimeValueCopy, ConstReadsShareAndMovesEmpty) {
-  Value a = list({num(1), txt("x")});
+  Value a = lst({num(1), txt("x")});
   Value b = a;
   EXPECT_EQ(std::as_const(b).if_list()->size(), 2u);
   EXPECT_EQ(std::as_const(b).as_list()[1].to_text(), "x");
@@ -278,8 +278,8 @@ TEST(RuntimeValueCopy, ConstReadsShareAndMovesEmpty) {
 
 // Dropping a tree frees only the nodes nothing else holds: subtrees kept elsewhere survive it intact.
 TEST(RuntimeValueCopy, DroppingKeepsSharedSubtrees) {
-  Value inner = list({txt("kept"), rec({{"k", list({num(1)})}})});
-  Value outer = list({inner, rec({{"again", inner}}), inner});
+  Value inner = lst({txt("kept"), rec({{"k", lst({num(1)})}})});
+  Value outer = lst({inner, rec({{"again", inner}}), inner});
   Value choice_value;
   {
     Choice c = yes_no_choice();
